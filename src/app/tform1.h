@@ -1,0 +1,209 @@
+#pragma once
+
+#include "core/debug_log.h"
+#include "core/fixed_values.h"
+#include "core/indexed_array.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class QToolButton;
+
+namespace veltrane::link {
+class ControllerConnection;
+}
+namespace veltrane::sales {
+class ProductMap;
+}
+
+namespace veltrane {
+
+inline constexpr int kPumpCount = 20;
+inline constexpr int kPoolSize = 4;
+
+// The main window. It holds all program state and every operation of the
+// program as a thin member that orchestrates the window-free code of the core.
+// Everything runs on the thread of its event loop; only UpdateStatus pumps
+// pending events, so the members that reach it must survive nested handlers.
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using FailureHandler = std::function<void(const QString& message)>;
+
+    explicit TForm1(FixedValues fixedValues, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The application's default failure handler: a message box with the
+    // failure's message. Tests replace it to see what would be shown.
+    void SetFailureHandler(FailureHandler handler) { FFailureHandler = std::move(handler); }
+    const FixedValues& Fixed() const { return FFixed; }
+
+    // --- Controls, in declaration order ----------------------------------
+    QPushButton* ButtonConnect = nullptr;
+    QPushButton* ButtonDisconnect = nullptr;
+    QLabel* LabelStatus = nullptr;
+    std::unique_ptr<link::ControllerConnection> TCPClient;
+    QPushButton* ButtonClosePump = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* gp = nullptr;
+    QLineEdit* gr = nullptr;
+    QLineEdit* dp = nullptr;
+    QLineEdit* dr = nullptr;
+    QLineEdit* kr = nullptr;
+    QLineEdit* rc = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* surtidor1 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* surtidor2 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* surtidor3 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* surtidor4 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* surtidor5 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* surtidor6 = nullptr;
+    QLabel* Label13 = nullptr;
+    QLabel* surtidor7 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* surtidor8 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* surtidor9 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* surtidor10 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLabel* surtidor11 = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* surtidor12 = nullptr;
+    QLabel* Label19 = nullptr;
+    QLabel* surtidor13 = nullptr;
+    QLabel* Label20 = nullptr;
+    QLabel* surtidor14 = nullptr;
+    QLabel* Label21 = nullptr;
+    QLabel* surtidor15 = nullptr;
+    QLabel* Label22 = nullptr;
+    QLabel* surtidor16 = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* surtidor17 = nullptr;
+    QLabel* Label24 = nullptr;
+    QLabel* surtidor18 = nullptr;
+    QLabel* Label25 = nullptr;
+    QLabel* surtidor19 = nullptr;
+    QLabel* Label26 = nullptr;
+    QLabel* surtidor20 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* auto_conectar = nullptr;
+
+    // --- State fields, in declaration order --------------------------------
+    IndexedArray<QString, 1, kPumpCount> FLastStatus;
+    IndexedArray<qint32, 1, kPumpCount> FAuthSentCount;
+    IndexedArray<QLabel*, 1, kPumpCount> FSurtidorLabels;
+    bool FMonitoringActive = false;
+    qint32 FCurrentPump = 0;
+    bool FFileNeedsSave = false;
+    // Shared so that a poll holds its connection alive even when a stop of
+    // monitoring runs nested inside it and empties the pool.
+    IndexedArray<std::shared_ptr<link::ControllerConnection>, 1, kPoolSize> FPumpClients;
+    qint32 FClientIndex = 0;
+    std::unique_ptr<link::ControllerConnection> FSalesClient;
+    qint32 FSalesCheckCount = 0;
+    qint32 FCurrentSalesPump = 0;
+    std::unique_ptr<sales::ProductMap> FProductNames;
+    std::unique_ptr<sales::ProductMap> FProductID2;
+    QSystemTrayIcon* FTrayIconData = nullptr;
+    QMenu* FTrayMenu = nullptr;
+    bool FInTray = false;
+
+    // --- Application shell ------------------------------------------------
+    void FormCreate();
+    void FormDestroy();
+    void UpdateStatus(const QString& text, quint32 color);
+    void ButtonConnectClick();
+    void ButtonDisconnectClick();
+    void Button3Click();
+    void auto_conectarTimer();
+    void SpeedButton1Click();
+    void WriteLog(const QString& text);
+
+    // --- Notification-area icon --------------------------------------------
+    void InitTrayIcon();
+    void RemoveTrayIcon();
+    void MinimizeToTray();
+    void RestoreFromTray();
+    void WMTrayIcon(int reason);
+    void TrayRestoreClick();
+    void TrayExitClick();
+
+    // --- Controller connections and operator commands ---------------------
+    void InitClientPool();
+    void FreeClientPool();
+    std::shared_ptr<link::ControllerConnection> GetNextClient();
+    void EnsureConnected();
+    QString GetPumpNumber();
+    void SendCommand(const QString& frame);
+    void SendAuthorize(const QString& pump);
+    void ButtonClosePumpClick();
+    void Button1Click();
+    void Button2Click();
+
+    // --- Monitoring ---------------------------------------------------------
+    void StartMonitoring();
+    void StopMonitoring();
+    void Timer1Timer();
+    void PollPumpStatus(qint32 pump);
+    void UpdatePumpStatus(qint32 pump, const QString& status);
+    void SavePumpStates();
+    void Timer2Timer();
+    void CheckLastSaleForPump(qint32 pump);
+
+    // --- Sales records ----------------------------------------------------
+    void LoadProductNames();
+    QString GetFuelName(const QString& code);
+    QString GetProductID2(const QString& code);
+    void ParseAndSaveLastSale(const QString& reply, qint32 pump);
+
+    // The three colours of the status line, as Windows colour values 0x00BBGGRR.
+    static constexpr quint32 kRed = 255;
+    static constexpr quint32 kGreen = 32768;
+    static constexpr quint32 kBlue = 16711680;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildWindow(); // the window's design: controls, layout, captions
+    void ShowFailure(const QString& message);
+    // Runs a handler whose failures go to the default failure handler.
+    template <typename Fn>
+    void RunReportingFailures(Fn&& fn);
+    void PaintPumpTile(qint32 pump);
+
+    FixedValues FFixed;
+    DebugLog FLog;
+    FailureHandler FFailureHandler;
+    bool FDestroyed = false;
+};
+
+} // namespace veltrane

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace veltrane::link {
+
+class TcpSocket;
+
+// One TCP client connection to the forecourt controller. Every operation
+// blocks the calling thread (on purpose: the program has one thread) and either
+// completes or throws veltrane::Failure with a Spanish message that names the
+// address and what happened.
+class ControllerConnection
+{
+public:
+    static constexpr int kDefaultTimeoutMs = 2000;
+
+    ControllerConnection();
+    ControllerConnection(QString host, quint16 port);
+    ~ControllerConnection(); // release: closes the connection if it is open
+    ControllerConnection(const ControllerConnection&) = delete;
+    ControllerConnection& operator=(const ControllerConnection&) = delete;
+
+    void SetHost(const QString& host) { FHost = host; }
+    void SetPort(quint16 port) { FPort = port; }
+    void SetConnectTimeout(int ms) { FConnectTimeoutMs = ms; }
+    void SetReadTimeout(int ms) { FReadTimeoutMs = ms; }
+    const QString& Host() const { return FHost; }
+    quint16 Port() const { return FPort; }
+    int ConnectTimeout() const { return FConnectTimeoutMs; }
+    int ReadTimeout() const { return FReadTimeoutMs; }
+
+    // Opens the connection within the connect time-out. Fails when no host is
+    // set, when refused or unreachable, on time-out, or when already open.
+    void Connect();
+    // Without waiting. A close, reset or abort by the controller answers false
+    // and closes our side; other network errors throw.
+    bool IsConnected();
+    // Closes if open (received data is dropped); nothing on a closed one.
+    void Disconnect();
+    // The wire is always 7-bit ASCII; kept for the callers' sake.
+    void SetTextEncoding() {}
+    // Drops everything received so far, without waiting.
+    void DiscardReceivedData();
+    // Encodes as 7-bit ASCII and transmits all of it. Fails when not open or on
+    // a network error, which also closes our side.
+    void SendText(const QString& text);
+    // Nothing is held back by SendText, so this returns at once.
+    void Flush() {}
+    // Waits until received data is present, at most ms; returns at the first
+    // data, at once when not open, early when the controller closes.
+    void WaitForData(int ms);
+    // Without waiting.
+    bool HasReceivedData();
+    // Everything received so far, decoded (bytes above 127 become U+FFFD),
+    // without waiting; empty when nothing has arrived.
+    QString TakeReceivedText();
+    // The bytes received so far, left in place (for a caller that must know
+    // whether a framed reply is complete before taking it).
+    QByteArray PeekReceivedBytes();
+
+    // "127.0.0.1:3011", as failure messages name the controller.
+    QString Address() const;
+
+private:
+    void pullAvailable(); // moves what the socket holds into FReceived, never waits
+
+    QString FHost;
+    quint16 FPort = 0;
+    int FConnectTimeoutMs = kDefaultTimeoutMs;
+    int FReadTimeoutMs = kDefaultTimeoutMs;
+    std::unique_ptr<TcpSocket> FSocket; // null while closed
+    QByteArray FReceived;
+};
+
+} // namespace veltrane::link

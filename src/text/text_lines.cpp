@@ -1,0 +1,135 @@
+#include "text/text_lines.h"
+
+#include "core/failure.h"
+#include "core/file_errors.h"
+#include "text/ansi_codepage.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace veltrane::text {
+namespace {
+
+bool startsWith(QByteArrayView bytes, const char* mark, qsizetype n)
+{
+    return bytes.size() >= n && bytes.first(n) == QByteArrayView(mark, n);
+}
+
+QString decodeWith(QStringDecoder::Encoding encoding, QByteArrayView bytes)
+{
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+QByteArray encodeWith(QStringEncoder::Encoding encoding, const QString& text)
+{
+    QStringEncoder encoder(encoding, QStringEncoder::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+} // namespace
+
+QStringList SplitLines(QStringView text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c != u'\r' && c != u'\n') {
+            continue;
+        }
+        lines.append(text.sliced(start, i - start).toString());
+        if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n') {
+            ++i;
+        }
+        start = i + 1;
+    }
+    if (start < n) {
+        lines.append(text.sliced(start).toString());
+    }
+    return lines;
+}
+
+TextLines DecodeTextLines(QByteArrayView bytes)
+{
+    TextLines result;
+    QString text;
+    if (startsWith(bytes, "\xEF\xBB\xBF", 3)) {
+        result.encoding = TextEncoding::Utf8Bom;
+        text = decodeWith(QStringDecoder::Utf8, bytes.sliced(3));
+    } else if (startsWith(bytes, "\xFF\xFE", 2)) {
+        result.encoding = TextEncoding::Utf16LE;
+        text = decodeWith(QStringDecoder::Utf16LE, bytes.sliced(2));
+    } else if (startsWith(bytes, "\xFE\xFF", 2)) {
+        result.encoding = TextEncoding::Utf16BE;
+        text = decodeWith(QStringDecoder::Utf16BE, bytes.sliced(2));
+    } else {
+        text = AnsiCodePage::decode(bytes);
+    }
+    result.lines = SplitLines(text);
+    return result;
+}
+
+QByteArray EncodeTextLines(const QStringList& lines, TextEncoding encoding)
+{
+    QString text;
+    qsizetype size = 0;
+    for (const QString& line : lines) {
+        size += line.size() + 2;
+    }
+    text.reserve(size);
+    for (const QString& line : lines) {
+        text.append(line);
+        text.append(QLatin1String("\r\n"));
+    }
+    switch (encoding) {
+    case TextEncoding::Utf8Bom:
+        return encodeWith(QStringEncoder::Utf8, text);
+    case TextEncoding::Utf16LE:
+        return encodeWith(QStringEncoder::Utf16LE, text);
+    case TextEncoding::Utf16BE:
+        return encodeWith(QStringEncoder::Utf16BE, text);
+    case TextEncoding::Ansi:
+        break;
+    }
+    return AnsiCodePage::encode(text);
+}
+
+TextLines ReadTextLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw Failure(FileFailureMessage(file, FileOperation::Read));
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw Failure(FileFailureMessage(file, FileOperation::Read));
+    }
+    return DecodeTextLines(bytes);
+}
+
+void WriteTextLines(const QString& path, const QStringList& lines, TextEncoding encoding)
+{
+    WriteFileAtomically(path, EncodeTextLines(lines, encoding));
+}
+
+void WriteFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    }
+    if (file.write(bytes) != bytes.size()) {
+        const QString message = FileFailureMessage(file, FileOperation::Write);
+        file.cancelWriting();
+        throw Failure(message);
+    }
+    if (!file.commit()) {
+        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    }
+}
+
+} // namespace veltrane::text
