@@ -47,6 +47,8 @@ public:
     // failure's message. Tests replace it to see what would be shown.
     void SetFailureHandler(FailureHandler handler) { FFailureHandler = std::move(handler); }
     const FixedValues& Fixed() const { return FFixed; }
+    // The debug log, for the window-free code that writes to it.
+    LogSink& Log() { return FLog; }
 
     // --- Controls, in declaration order ----------------------------------
     QPushButton* ButtonConnect = nullptr;

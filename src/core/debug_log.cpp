@@ -21,7 +21,7 @@ QByteArray DebugLog::FormatLine(const QDateTime& when, const QString& text)
     const QString sep = text::TimeSeparator();
     const QString stamp = when.toString(u"yyyy-MM-dd hh"_s) + sep + when.toString(u"mm"_s) + sep +
                           when.toString(u"ss"_s);
-    QByteArray line = text::AnsiCodePage::encode(u"["_s + stamp + u"] "_s + text);
+    QByteArray line = text::AnsiCodePage::encode(QString(u"["_s + stamp + u"] "_s + text));
     line.append("\r\n", 2);
     return line;
 }
