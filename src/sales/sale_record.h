@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+namespace veltrane {
+class LogSink;
+}
+
+namespace veltrane::sales {
+
+class ProductMap;
+
+// The first line of the sale record file: the 19 column names.
+QString SaleFileHeader();
+
+// What a sale needs beyond the reply: where the file is, the catalogue and the log.
+struct SaleFileContext
+{
+    QString saleFilePath; // native form, as the log shows it
+    const ProductMap& names;
+    const ProductMap& id2;
+    LogSink& log;
+};
+
+// A reply field with every CR and LF left out, so that no value can split a
+// row of the file; empty when the field is missing.
+QString SaleField(QStringView reply, QStringView key);
+
+// "yyyymmdd" to "dd/mm/yyyy"; any other length unchanged.
+QString ReshapeSaleDate(const QString& date);
+// "hhnnss" to "hh:nn:ss"; any other length unchanged.
+QString ReshapeSaleTime(const QString& time);
+
+struct PaymentTypes
+{
+    QString tipoPago;  // column "Tipo de Pago"
+    QString tipoVenta; // column "Tipo de Venta"
+};
+// The two payment columns from the raw PAY_TY1 value.
+PaymentTypes PaymentTypesOf(QStringView payTy1);
+
+// The 19 values of one sale joined by ",", with the catalogue's log lines and
+// the product line on the way.
+QString BuildSaleRow(QStringView reply, const ProductMap& names, const ProductMap& id2,
+                     LogSink& log);
+
+// Appends the reply's sale to the sale record file unless a row of the file
+// already records it (same "ID Venta" and "# de Venta"). The file is replaced
+// whole and atomically, in the encoding it was read in; a file that cannot be
+// read is never overwritten. File failures are logged, not thrown.
+void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileContext& context);
+
+} // namespace veltrane::sales
