@@ -1,0 +1,37 @@
+#include "app/signal_quit.h"
+#include "app/single_instance.h"
+#include "app/tform1.h"
+
+#include <QApplication>
+#include <QIcon>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(u"Veltrane"_s);
+    QApplication::setApplicationDisplayName(u"Veltrane"_s);
+    QApplication::setWindowIcon(QIcon(u":/veltrane/veltrane.svg"_s));
+    // The program lives in the notification area: hiding the window must not
+    // end it; closing the window or "Salir" does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const veltrane::FixedValues fixed = veltrane::FixedValues::builtIn();
+    veltrane::SingleInstance instance(fixed.dataDirectory);
+    if (!instance.acquire()) {
+        return 0;
+    }
+
+    veltrane::QuitOnTerminationSignals(&application);
+
+    int exitCode = 0;
+    {
+        veltrane::TForm1 form(fixed);
+        QObject::connect(&instance, &veltrane::SingleInstance::activationRequested, &form,
+                         [&form] { form.RestoreFromTray(); });
+        form.MinimizeToTray();
+        exitCode = QApplication::exec();
+    } // the window is destroyed here, which runs its shutdown
+    return exitCode;
+}

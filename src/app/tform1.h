@@ -7,6 +7,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <memory>
 
 class QLabel;
@@ -192,15 +194,15 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void BuildWindow(); // the window's design: controls, layout, captions
     void ShowFailure(const QString& message);
     // Runs a handler whose failures go to the default failure handler.
-    template <typename Fn>
-    void RunReportingFailures(Fn&& fn);
+    void RunReportingFailures(const std::function<void()>& handler);
     void PaintPumpTile(qint32 pump);
+    // Refuses a command whose pump number or prices hold "|" or "^".
+    void RefuseTypedSeparators(std::initializer_list<std::pair<const QLabel*, QString>> prices);
 
     FixedValues FFixed;
     DebugLog FLog;

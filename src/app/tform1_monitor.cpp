@@ -1,0 +1,243 @@
+// Monitoring: the status poll with automatic authorization, the pump state
+// file and the sales poll.
+#include "app/tform1.h"
+
+#include "link/controller_connection.h"
+#include "link/wire.h"
+#include "monitor/framed_reply.h"
+#include "monitor/pump_state_file.h"
+
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QThread>
+#include <QTimer>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace veltrane {
+namespace {
+
+constexpr int kStatusPauseMs = 50;
+constexpr int kStatusWaitMs = 500;
+constexpr int kSalesPauseMs = 150;
+constexpr int kSalesWaitMs = 800;
+constexpr int kSalesRetryPauseMs = 200;
+constexpr int kSalesAttempts = 2;
+constexpr int kMaxAuthorizationsPerPump = 3;
+
+void Increment(qint32& counter)
+{
+    if (counter == std::numeric_limits<qint32>::max()) {
+        throw Failure(u"Desbordamiento de contador"_s);
+    }
+    ++counter;
+}
+
+void DisconnectQuietly(link::ControllerConnection& client)
+{
+    try {
+        if (client.IsConnected()) {
+            client.Disconnect();
+        }
+    } catch (const std::exception&) {
+        // The connection is given up either way.
+    }
+}
+
+} // namespace
+
+void TForm1::StartMonitoring()
+{
+    if (FMonitoringActive) {
+        return;
+    }
+    InitClientPool();
+    FMonitoringActive = true;
+    FCurrentPump = 1;
+    Timer1->start();
+    Timer2->start();
+    WriteLog(u"Monitoreo iniciado"_s);
+}
+
+void TForm1::StopMonitoring()
+{
+    if (!FMonitoringActive) {
+        return;
+    }
+    Timer1->stop();
+    Timer2->stop();
+    FMonitoringActive = false;
+    SavePumpStates();
+    FreeClientPool();
+    WriteLog(u"Monitoreo detenido"_s);
+}
+
+void TForm1::Timer1Timer()
+{
+    if (!FMonitoringActive) {
+        return;
+    }
+    PollPumpStatus(FCurrentPump);
+    Increment(FCurrentPump);
+    if (FCurrentPump > kPumpCount) {
+        FCurrentPump = 1;
+        if (FFileNeedsSave) {
+            SavePumpStates();
+        }
+    }
+}
+
+void TForm1::PollPumpStatus(qint32 pump)
+{
+    // Held here, so a stop of monitoring that runs nested inside this poll
+    // empties the pool without freeing the connection still in use.
+    const std::shared_ptr<link::ControllerConnection> client = GetNextClient();
+    if (!client) {
+        return;
+    }
+    try {
+        if (!client->IsConnected()) {
+            client->Connect();
+            client->SetTextEncoding();
+        }
+    } catch (const std::exception&) {
+        return; // silent: the next poll that takes this connection tries again
+    }
+    try {
+        const QString frame = link::BuildPumpStatusRequest(pump);
+        client->DiscardReceivedData();
+        client->SendText(frame);
+        client->Flush();
+        QThread::msleep(kStatusPauseMs);
+        client->WaitForData(kStatusWaitMs);
+        if (!client->HasReceivedData()) {
+            return;
+        }
+        const QString reply = client->TakeReceivedText();
+        UpdatePumpStatus(pump, link::ExtractPumpStatus(reply, u"PS="));
+    } catch (const std::exception&) {
+        DisconnectQuietly(*client);
+    }
+}
+
+void TForm1::UpdatePumpStatus(qint32 pump, const QString& status)
+{
+    if (pump < 1 || pump > kPumpCount) {
+        return;
+    }
+    if (status == FLastStatus[pump]) {
+        return;
+    }
+    FLastStatus[pump] = status;
+    FSurtidorLabels[pump]->setText(status);
+    PaintPumpTile(pump);
+    FFileNeedsSave = true;
+    if (status == u"CALLING"_s) {
+        // Counted before the attempt: a failed authorization still counts.
+        Increment(FAuthSentCount[pump]);
+        if (FAuthSentCount[pump] <= kMaxAuthorizationsPerPump) {
+            SendAuthorize(link::ThreeDigitPump(pump));
+        }
+    }
+}
+
+void TForm1::SavePumpStates()
+{
+    if (!FFileNeedsSave) {
+        return;
+    }
+    try {
+        QStringList statuses;
+        for (const QString& status : FLastStatus) {
+            statuses.append(status);
+        }
+        monitor::WritePumpStateFile(FFixed.stateFilePath(), statuses);
+        FFileNeedsSave = false;
+        WriteLog(u"Estado de surtidores guardado en "_s + FFixed.stateFilePath());
+    } catch (const Failure& failure) {
+        WriteLog(u"Error guardando estados: "_s + failure.message());
+    }
+}
+
+void TForm1::Timer2Timer()
+{
+    if (!FMonitoringActive) {
+        return;
+    }
+    CheckLastSaleForPump(FCurrentSalesPump);
+    Increment(FCurrentSalesPump);
+    if (FCurrentSalesPump > kPumpCount) {
+        FCurrentSalesPump = 1;
+    }
+}
+
+void TForm1::CheckLastSaleForPump(qint32 pump)
+{
+    Increment(FSalesCheckCount);
+    const QString n = QString::number(pump);
+    link::ControllerConnection& client = *FSalesClient;
+    try {
+        if (!client.IsConnected()) {
+            client.Connect();
+            client.SetTextEncoding();
+        }
+    } catch (const std::exception&) {
+        WriteLog(u"CheckLastSaleForPump: Error conectando FSalesClient para bomba "_s + n);
+        return;
+    }
+
+    const QString frame = link::BuildPumpSalesRequest(pump);
+    WriteLog(u"CheckLastSaleForPump: Enviando comando para bomba "_s + n + u": "_s + frame);
+    try {
+        for (int attempt = 1; attempt <= kSalesAttempts; ++attempt) {
+            if (attempt > 1) {
+                QThread::msleep(kSalesRetryPauseMs);
+            }
+            client.DiscardReceivedData();
+            client.SendText(frame);
+            client.Flush();
+            QThread::msleep(kSalesPauseMs);
+            const QDeadlineTimer window(kSalesWaitMs);
+            client.WaitForData(kSalesWaitMs);
+            if (!client.HasReceivedData()) {
+                continue;
+            }
+            // A framed reply still arriving would be recorded with missing
+            // columns and its whole copy refused later as a duplicate: wait for
+            // the rest within the same window.
+            monitor::FrameCheck frameCheck = monitor::CheckFramedReply(client.PeekReceivedBytes());
+            while (frameCheck.state == monitor::FrameState::Incomplete && !window.hasExpired()) {
+                client.WaitForMoreData(int(window.remainingTime()));
+                frameCheck = monitor::CheckFramedReply(client.PeekReceivedBytes());
+            }
+            const QString reply = client.TakeReceivedText();
+            if (frameCheck.state == monitor::FrameState::Incomplete) {
+                WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n +
+                         u" (recibidos %1 de %2 bytes): "_s.arg(frameCheck.received)
+                             .arg(frameCheck.announced) +
+                         reply);
+                continue;
+            }
+            WriteLog(u"CheckLastSaleForPump: Respuesta recibida para bomba "_s + n + u": "_s +
+                     reply);
+            if (reply.contains(u"RES_GET_PUMP_SALES"_s) && reply.contains(u"RC=OK"_s)) {
+                ParseAndSaveLastSale(reply, pump);
+                return;
+            }
+        }
+        WriteLog(u"CheckLastSaleForPump: No se obtuvo respuesta válida para bomba "_s + n);
+    } catch (const std::exception& error) {
+        const QString message = [&error] {
+            if (const auto* failure = dynamic_cast<const Failure*>(&error)) {
+                return failure->message();
+            }
+            return QString::fromLocal8Bit(error.what());
+        }();
+        WriteLog(u"CheckLastSaleForPump: Excepción en bomba "_s + n + u": "_s + message);
+        DisconnectQuietly(client);
+    }
+}
+
+} // namespace veltrane

@@ -1,0 +1,278 @@
+// The window's design: every control under its name, laid out for an
+// operator who glances at it from across the back office.
+#include "app/tform1.h"
+
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace veltrane {
+namespace {
+
+constexpr int kTileColumns = 5;
+constexpr int kAutoConnectDelayMs = 1500;
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const QString& name, const QString& placeholder)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setPlaceholderText(placeholder);
+    edit->setMaximumWidth(90);
+    return edit;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// The tile's colours by status: the statuses an operator acts on stand out.
+QString tileStyle(const QString& status)
+{
+    QString background = u"#f4f6f8"_s;
+    QString border = u"#c9d1d9"_s;
+    if (status == u"CALLING"_s) {
+        background = u"#ffe8b3"_s;
+        border = u"#e09b00"_s;
+    } else if (status == u"AUTHORIZED"_s) {
+        background = u"#dcecff"_s;
+        border = u"#3a7bd5"_s;
+    } else if (status == u"FUELLING"_s) {
+        background = u"#dcf5e3"_s;
+        border = u"#2e9e55"_s;
+    } else if (status == u"CLOSED"_s || status == u"UNKNOWN"_s) {
+        background = u"#fde2e2"_s;
+        border = u"#c0392b"_s;
+    } else if (!status.isEmpty()) {
+        background = u"#ffffff"_s;
+    }
+    return u"QFrame#pumpTile { background: %1; border: 2px solid %2; border-radius: 8px; }"_s.arg(
+        background, border);
+}
+
+} // namespace
+
+void InitResources();
+
+void TForm1::BuildWindow()
+{
+    InitResources();
+    setObjectName(u"Form1"_s);
+    setWindowTitle(u"Veltrane V3 - Monitor de surtidores"_s);
+    setWindowIcon(QIcon(u":/veltrane/veltrane.svg"_s));
+
+    // Connection bar.
+    ButtonConnect = makeButton(this, u"ButtonConnect"_s, u"&Conectar"_s);
+    ButtonDisconnect = makeButton(this, u"ButtonDisconnect"_s, u"&Desconectar"_s);
+    LabelStatus = makeLabel(this, u"LabelStatus"_s, QString());
+    QFont statusFont = LabelStatus->font();
+    statusFont.setBold(true);
+    statusFont.setPointSizeF(statusFont.pointSizeF() * 1.15);
+    LabelStatus->setFont(statusFont);
+    LabelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    // Operator panel.
+    ButtonClosePump = makeButton(this, u"ButtonClosePump"_s, u"C&errar surtidor"_s);
+    Button1 = makeButton(this, u"Button1"_s, u"&Abrir surtidor"_s);
+    Edit1 = makeEdit(this, u"Edit1"_s, u"001"_s);
+    Edit1->setMaximumWidth(70);
+    gp = makeEdit(this, u"gp"_s, u"GP"_s);
+    gr = makeEdit(this, u"gr"_s, u"GR"_s);
+    dp = makeEdit(this, u"dp"_s, u"DP"_s);
+    dr = makeEdit(this, u"dr"_s, u"DR"_s);
+    kr = makeEdit(this, u"kr"_s, u"KR"_s);
+    rc = makeEdit(this, u"rc"_s, u"RC"_s);
+    Label1 = makeLabel(this, u"Label1"_s, u"Gasolina premium (GP)"_s);
+    Label2 = makeLabel(this, u"Label2"_s, u"Gasolina regular (GR)"_s);
+    Label3 = makeLabel(this, u"Label3"_s, u"Diésel premium (DP)"_s);
+    Label4 = makeLabel(this, u"Label4"_s, u"Diésel regular (DR)"_s);
+    Label5 = makeLabel(this, u"Label5"_s, u"Queroseno (KR)"_s);
+    Label6 = makeLabel(this, u"Label6"_s, u"Racing (RC)"_s);
+    const std::array<QLineEdit*, 6> priceEdits = {gp, gr, dp, dr, kr, rc};
+    const std::array<QLabel*, 6> priceLabels = {Label1, Label2, Label3, Label4, Label5, Label6};
+    for (std::size_t i = 0; i < priceEdits.size(); ++i) {
+        priceLabels[i]->setBuddy(priceEdits[i]);
+    }
+    Button2 = makeButton(this, u"Button2"_s, u"Enviar cambio de &precio"_s);
+
+    // Pump tiles: caption LabelN and status surtidorN, in declaration order.
+    std::array<QLabel**, 2 * kPumpCount> tileLabels = {
+        &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10,
+        &surtidor4, &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,
+        &Label14, &surtidor8,  &Label15, &surtidor9,  &Label16, &surtidor10, &Label17,
+        &surtidor11, &Label18, &surtidor12, &Label19, &surtidor13, &Label20, &surtidor14,
+        &Label21, &surtidor15, &Label22, &surtidor16, &Label23, &surtidor17, &Label24,
+        &surtidor18, &Label25, &surtidor19, &Label26, &surtidor20};
+    auto* pumpsBox = new QGroupBox(u"Surtidores"_s, this);
+    auto* pumpsGrid = new QGridLayout(pumpsBox);
+    pumpsGrid->setSpacing(8);
+    for (int pump = 1; pump <= kPumpCount; ++pump) {
+        auto* tile = new QFrame(pumpsBox);
+        tile->setObjectName(u"pumpTile"_s);
+        tile->setMinimumSize(120, 64);
+        auto* tileLayout = new QVBoxLayout(tile);
+        tileLayout->setContentsMargins(10, 6, 10, 6);
+        tileLayout->setSpacing(2);
+        QLabel*& caption = *tileLabels[static_cast<std::size_t>(2 * (pump - 1))];
+        QLabel*& status = *tileLabels[static_cast<std::size_t>(2 * (pump - 1) + 1)];
+        caption = makeLabel(tile, u"Label%1"_s.arg(pump + 6), u"Surtidor %1"_s.arg(pump));
+        QFont captionFont = caption->font();
+        captionFont.setBold(true);
+        caption->setFont(captionFont);
+        status = makeLabel(tile, u"surtidor%1"_s.arg(pump), QString());
+        QFont statusFont = status->font();
+        statusFont.setPointSizeF(statusFont.pointSizeF() * 1.3);
+        status->setFont(statusFont);
+        status->setMinimumWidth(status->fontMetrics().horizontalAdvance(u"WWWWWWWWWW"_s));
+        caption->setAlignment(Qt::AlignHCenter);
+        status->setAlignment(Qt::AlignHCenter);
+        tileLayout->addWidget(caption);
+        tileLayout->addWidget(status);
+        tile->setStyleSheet(tileStyle(QString()));
+        pumpsGrid->addWidget(tile, (pump - 1) / kTileColumns, (pump - 1) % kTileColumns);
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(u"Timer1"_s);
+    SpeedButton1 = new QToolButton(this);
+    SpeedButton1->setObjectName(u"SpeedButton1"_s);
+    SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    SpeedButton1->setToolTip(u"Abrir la carpeta de datos (%1)"_s.arg(FFixed.dataDirectory));
+    SpeedButton1->setAutoRaise(true);
+    Button3 = makeButton(this, u"Button3"_s, u"Detener &monitoreo"_s);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(u"Timer2"_s);
+    auto_conectar = new QTimer(this);
+    auto_conectar->setObjectName(u"auto_conectar"_s);
+
+    // Layout.
+    auto* connectionBar = new QHBoxLayout;
+    connectionBar->addWidget(ButtonConnect);
+    connectionBar->addWidget(ButtonDisconnect);
+    connectionBar->addWidget(Button3);
+    connectionBar->addSpacing(16);
+    connectionBar->addWidget(LabelStatus, 1);
+    connectionBar->addWidget(SpeedButton1);
+
+    auto* commandsBox = new QGroupBox(u"Operación de surtidor"_s, this);
+    auto* commands = new QGridLayout(commandsBox);
+    commands->setHorizontalSpacing(10);
+    auto* pumpCaption = makeLabel(commandsBox, u"pumpCaption"_s, u"&Surtidor:"_s);
+    pumpCaption->setBuddy(Edit1);
+    auto* pumpRow = new QHBoxLayout;
+    pumpRow->addWidget(pumpCaption);
+    pumpRow->addWidget(Edit1);
+    pumpRow->addWidget(ButtonClosePump);
+    pumpRow->addWidget(Button1);
+    pumpRow->addStretch(1);
+    commands->addLayout(pumpRow, 0, 0, 1, 6);
+    auto* pricesCaption = makeLabel(commandsBox, u"pricesCaption"_s, u"Nuevos precios:"_s);
+    QFont pricesFont = pricesCaption->font();
+    pricesFont.setBold(true);
+    pricesCaption->setFont(pricesFont);
+    commands->addWidget(pricesCaption, 1, 0, 1, 6);
+    for (std::size_t i = 0; i < priceEdits.size(); ++i) {
+        const int column = static_cast<int>(i % 3) * 2;
+        const int row = 2 + static_cast<int>(i / 3);
+        commands->addWidget(priceLabels[i], row, column, Qt::AlignRight);
+        commands->addWidget(priceEdits[i], row, column + 1);
+    }
+    auto* sendRow = new QHBoxLayout;
+    sendRow->addStretch(1);
+    sendRow->addWidget(Button2);
+    commands->addLayout(sendRow, 4, 0, 1, 6);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(14, 12, 14, 12);
+    root->setSpacing(12);
+    root->addLayout(connectionBar);
+    root->addWidget(pumpsBox, 1);
+    root->addWidget(commandsBox);
+
+    // Keyboard order follows the screen: connection bar, pump, prices, send.
+    setTabOrder(ButtonConnect, ButtonDisconnect);
+    setTabOrder(ButtonDisconnect, Button3);
+    setTabOrder(Button3, SpeedButton1);
+    setTabOrder(SpeedButton1, Edit1);
+    setTabOrder(Edit1, ButtonClosePump);
+    setTabOrder(ButtonClosePump, Button1);
+    setTabOrder(Button1, gp);
+    QWidget* previous = gp;
+    for (QLineEdit* edit : {gr, dp, dr, kr, rc}) {
+        setTabOrder(previous, edit);
+        previous = edit;
+    }
+    setTabOrder(rc, Button2);
+
+    connect(ButtonConnect, &QPushButton::clicked, this, [this] { ButtonConnectClick(); });
+    connect(ButtonDisconnect, &QPushButton::clicked, this, [this] { ButtonDisconnectClick(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(ButtonClosePump, &QPushButton::clicked, this,
+            [this] { RunReportingFailures([this] { ButtonClosePumpClick(); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunReportingFailures([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { RunReportingFailures([this] { Button2Click(); }); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    connect(auto_conectar, &QTimer::timeout, this, [this] { auto_conectarTimer(); });
+
+    // The automatic connection is part of the design: enabled at creation,
+    // it connects once, shortly after start.
+    auto_conectar->setSingleShot(false);
+    auto_conectar->setInterval(kAutoConnectDelayMs);
+    auto_conectar->start();
+
+    resize(860, 600);
+}
+
+void TForm1::PaintPumpTile(qint32 pump)
+{
+    QLabel* label = FSurtidorLabels[pump];
+    if (auto* tile = qobject_cast<QFrame*>(label->parentWidget())) {
+        tile->setStyleSheet(tileStyle(label->text()));
+    }
+}
+
+void TForm1::SpeedButton1Click()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FFixed.dataDirectory));
+}
+
+} // namespace veltrane
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void initVeltraneResources()
+{
+    Q_INIT_RESOURCE(veltrane);
+}
+
+namespace veltrane {
+void InitResources()
+{
+    initVeltraneResources();
+}
+} // namespace veltrane

@@ -1,0 +1,51 @@
+#include "monitor/framed_reply.h"
+
+namespace veltrane::monitor {
+namespace {
+
+constexpr qsizetype kMinDigits = 5;
+constexpr qsizetype kMaxDigits = 15; // beyond any reply worth waiting for
+constexpr char kSeparator[] = "|5|";
+constexpr qsizetype kSeparatorSize = 3;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+FrameCheck CheckFramedReply(QByteArrayView bytes)
+{
+    FrameCheck check;
+    qsizetype digits = 0;
+    while (digits < bytes.size() && isDigit(bytes[digits])) {
+        ++digits;
+    }
+    if (digits == 0 || digits > kMaxDigits) {
+        return check;
+    }
+    if (digits == bytes.size()) {
+        // Only digits so far: the prefix itself is still arriving.
+        check.state = FrameState::Incomplete;
+        return check;
+    }
+    if (digits < kMinDigits) {
+        return check;
+    }
+    const QByteArrayView rest = bytes.sliced(digits);
+    const qsizetype compared = qMin(rest.size(), kSeparatorSize);
+    if (rest.first(compared) != QByteArrayView(kSeparator, compared)) {
+        return check;
+    }
+    check.announced = bytes.first(digits).toLongLong();
+    if (rest.size() < kSeparatorSize) {
+        check.state = FrameState::Incomplete;
+        return check;
+    }
+    check.received = rest.size() - kSeparatorSize;
+    check.state = check.received >= check.announced ? FrameState::Complete : FrameState::Incomplete;
+    return check;
+}
+
+} // namespace veltrane::monitor

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace veltrane::monitor {
+
+// The pump state file: one line "n=status" per pump, pumps 1 to 20 in order,
+// CR LF after each, in the ANSI code page. A line break inside a status is
+// left out, so the file always holds exactly one line per pump.
+QByteArray FormatPumpStates(const QStringList& statuses);
+
+// Replaces the file atomically, so a reader never finds it empty or half
+// written. Throws Failure.
+void WritePumpStateFile(const QString& path, const QStringList& statuses);
+
+} // namespace veltrane::monitor
