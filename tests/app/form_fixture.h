@@ -1,0 +1,94 @@
+#pragma once
+
+// A main window on a temporary data directory, for the window tests. The
+// controller address and port are given by the test (by default a port where
+// nothing listens); message boxes are recorded instead of shown.
+
+#include "app/tform1.h"
+#include "text/ansi_codepage.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+namespace veltrane::testing {
+
+// A loopback port with nothing listening on it: connects are refused at once.
+inline quint16 UnusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+class FormFixture
+{
+public:
+    explicit FormFixture(quint16 port = UnusedPort())
+    {
+        FFixed.dataDirectory = FDir.filePath(QStringLiteral("corvane"));
+        FFixed.controllerAddress = QStringLiteral("127.0.0.1");
+        FFixed.controllerPort = port;
+    }
+
+    // Creates the window (running its start-up) unless it exists.
+    TForm1& form()
+    {
+        if (!FForm) {
+            FForm = std::make_unique<TForm1>(FFixed);
+            // Tests drive every handler themselves.
+            FForm->auto_conectar->stop();
+            FForm->SetFailureHandler([this](const QString& message) { FFailures.append(message); });
+        }
+        return *FForm;
+    }
+
+    // Destroys the window, which runs its shutdown.
+    void destroy() { FForm.reset(); }
+
+    const FixedValues& fixed() const { return FFixed; }
+    QString dataPath(const QString& name) const { return FFixed.dataDirectory + u'/' + name; }
+    const QStringList& failures() const { return FFailures; }
+
+    // The debug log's lines without their time stamps.
+    QStringList logLines() const
+    {
+        QFile file(FFixed.debugLogPath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        static const QRegularExpression stamp(
+            QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] "));
+        QStringList lines;
+        const QList<QByteArray> raw = file.readAll().split('\n');
+        for (QByteArray line : raw) {
+            if (line.endsWith('\r')) {
+                line.chop(1);
+            }
+            QString text = text::AnsiCodePage::decode(line);
+            text.remove(stamp);
+            lines.append(text);
+        }
+        if (!lines.isEmpty() && lines.constLast().isEmpty()) {
+            lines.removeLast();
+        }
+        return lines;
+    }
+
+    // Log lines written since the mark.
+    qsizetype markLog() { return FMark = logLines().size(); }
+    QStringList logSinceMark() const { return logLines().mid(FMark); }
+
+private:
+    QTemporaryDir FDir;
+    FixedValues FFixed;
+    std::unique_ptr<TForm1> FForm;
+    QStringList FFailures;
+    qsizetype FMark = 0;
+};
+
+} // namespace veltrane::testing
