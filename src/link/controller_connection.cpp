@@ -1,0 +1,184 @@
+#include "link/controller_connection.h"
+
+#include "core/failure.h"
+#include "link/tcp_socket.h"
+#include "link/wire.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace veltrane::link {
+
+using namespace Qt::StringLiterals;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& utf8Message)
+{
+    throw Failure(QString::fromUtf8(utf8Message.data(), qsizetype(utf8Message.size())));
+}
+
+bool PeerLeft(SocketErrorKind kind)
+{
+    return kind == SocketErrorKind::ClosedByPeer || kind == SocketErrorKind::ResetByPeer;
+}
+
+} // namespace
+
+ControllerConnection::ControllerConnection() = default;
+
+ControllerConnection::ControllerConnection(QString host, quint16 port)
+    : FHost(std::move(host)), FPort(port)
+{
+}
+
+ControllerConnection::~ControllerConnection() = default; // the socket closes itself
+
+QString ControllerConnection::Address() const
+{
+    return FHost + u':' + QString::number(FPort);
+}
+
+std::string ControllerConnection::addressForMessages() const
+{
+    return FHost.isEmpty() ? std::string() : FormatAddress(FHost.toStdString(), FPort);
+}
+
+void ControllerConnection::Connect()
+{
+    if (FSocket) {
+        Fail(socket_messages::AlreadyConnected(addressForMessages()));
+    }
+    FReceived.clear();
+    auto socket = std::make_unique<TcpSocket>();
+    try {
+        socket->Connect(FHost.toStdString(), FPort, milliseconds(FConnectTimeoutMs));
+    } catch (const SocketError& e) {
+        Fail(e.what());
+    }
+    FSocket = std::move(socket);
+}
+
+bool ControllerConnection::pullAvailable(bool throwWhenPeerGone)
+{
+    const std::optional<SocketError> gone = FSocket->ReceiveAvailable(FReceived);
+    if (!gone) {
+        return true;
+    }
+    FSocket.reset();
+    if (throwWhenPeerGone || !PeerLeft(gone->Kind())) {
+        Fail(gone->what());
+    }
+    return false;
+}
+
+void ControllerConnection::pullQuietly()
+{
+    if (FSocket) {
+        (void)FSocket->ReceiveAvailable(FReceived);
+    }
+}
+
+bool ControllerConnection::IsConnected()
+{
+    return FSocket && pullAvailable(false);
+}
+
+void ControllerConnection::Disconnect()
+{
+    try {
+        IsConnected();
+    } catch (...) {
+        FReceived.clear();
+        throw;
+    }
+    FSocket.reset();
+    FReceived.clear();
+}
+
+void ControllerConnection::DiscardReceivedData()
+{
+    pullQuietly();
+    FReceived.clear();
+}
+
+void ControllerConnection::SendText(const QString& text)
+{
+    if (!FSocket) {
+        Fail(socket_messages::NotConnected(addressForMessages()));
+    }
+    // A controller that has already closed or reset the connection would
+    // otherwise swallow the first request without a word.
+    pullAvailable(true);
+    const QByteArray bytes = EncodeWireText(text);
+    if (bytes.isEmpty()) {
+        return;
+    }
+    try {
+        FSocket->SendAll(bytes.constData(), std::size_t(bytes.size()),
+                         milliseconds(FReadTimeoutMs));
+    } catch (const SocketError& e) {
+        FSocket.reset();
+        Fail(e.what());
+    }
+}
+
+void ControllerConnection::WaitForData(int ms)
+{
+    if (!FSocket || !FReceived.empty()) {
+        return;
+    }
+    if (!pullAvailable(false) || !FReceived.empty()) {
+        return;
+    }
+    // The read time-out bounds every blocking read, whatever the caller asks.
+    const int limitMs = FReadTimeoutMs > 0 ? std::min(ms, FReadTimeoutMs) : ms;
+    if (limitMs <= 0) {
+        return;
+    }
+    const Clock::time_point deadline = Clock::now() + milliseconds(limitMs);
+    for (;;) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return;
+        }
+        bool readable = false;
+        try {
+            readable = FSocket->WaitReadable(left);
+        } catch (const SocketError& e) {
+            FSocket.reset();
+            Fail(e.what());
+        }
+        if (!readable) {
+            return;
+        }
+        if (!pullAvailable(false) || !FReceived.empty()) {
+            return;
+        }
+    }
+}
+
+bool ControllerConnection::HasReceivedData()
+{
+    pullQuietly();
+    return !FReceived.empty();
+}
+
+QString ControllerConnection::TakeReceivedText()
+{
+    pullQuietly();
+    const QString text =
+        DecodeWireText(QByteArrayView(FReceived.data(), qsizetype(FReceived.size())));
+    FReceived.clear();
+    return text;
+}
+
+QByteArray ControllerConnection::PeekReceivedBytes()
+{
+    pullQuietly();
+    return QByteArray(FReceived.data(), qsizetype(FReceived.size()));
+}
+
+} // namespace veltrane::link

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace veltrane::link {
 
@@ -37,9 +39,12 @@ public:
     // set, when refused or unreachable, on time-out, or when already open.
     void Connect();
     // Without waiting. A close, reset or abort by the controller answers false
-    // and closes our side; other network errors throw.
+    // and closes our side; other network errors throw (our side closed too).
+    // What the controller sent before closing can still be taken afterwards,
+    // until the next connect or disconnect.
     bool IsConnected();
-    // Closes if open (received data is dropped); nothing on a closed one.
+    // Closes if open; received data is dropped in every case. Nothing is
+    // sent to the controller.
     void Disconnect();
     // The wire is always 7-bit ASCII; kept for the callers' sake.
     void SetTextEncoding() {}
@@ -66,14 +71,22 @@ public:
     QString Address() const;
 
 private:
-    void pullAvailable(); // moves what the socket holds into FReceived, never waits
+    // Moves what the socket holds into FReceived without waiting. Returns
+    // false once the controller has closed, reset or aborted the connection,
+    // after closing our side (throwing the close instead when
+    // throwWhenPeerGone); throws, also after closing, on any other error.
+    bool pullAvailable(bool throwWhenPeerGone);
+    // For the operations that never fail: what the socket noticed stays
+    // with it until an operation that may fail asks.
+    void pullQuietly();
+    std::string addressForMessages() const;
 
     QString FHost;
     quint16 FPort = 0;
     int FConnectTimeoutMs = kDefaultTimeoutMs;
     int FReadTimeoutMs = kDefaultTimeoutMs;
     std::unique_ptr<TcpSocket> FSocket; // null while closed
-    QByteArray FReceived;
+    std::vector<char> FReceived;        // received, not yet taken or discarded
 };
 
 } // namespace veltrane::link
