@@ -253,4 +253,4 @@ void TestWire::extractPumpStatus()
 }
 
 QTEST_APPLESS_MAIN(TestWire)
-#include "tst_wire.moc"
+#include "test_wire.moc"
