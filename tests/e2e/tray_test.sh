@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The real program on a desktop with a notification area: it starts hidden
+# with its icon in the tray, a double-click on the icon shows the window, and
+# "Salir" in the icon's menu ends it with exit code 0 and its shutdown lines.
+# Usage (under tests/e2e/with-desktop): tray_test.sh VELTRANE_EXECUTABLE
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+program=$1
+
+home=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null || true; rm -rf "$home"' EXIT
+log=$home/corvane/debug.log
+
+HOME=$home "$program" &
+pid=$!
+
+wait_for 15 log_has "$log" "Aplicación minimizada a bandeja del sistema" ||
+  fail "the program did not reach the tray (log: $(log_lines "$log"))"
+[[ -z $(visible_window) ]] || fail "the window is visible at start-up"
+icon=
+wait_for 10 eval 'icon=$(tray_icon_window)' || fail "no icon in the notification area"
+echo "tray icon window: $icon"
+
+# A double-click on the icon restores the window.
+xdotool mousemove --window "$icon" 8 8 click --repeat 2 --delay 80 1
+wait_for 10 eval '[[ -n $(visible_window) ]]' || fail "a double-click did not show the window"
+wait_for 5 log_has "$log" "Aplicación restaurada desde bandeja del sistema" ||
+  fail "the restore was not logged"
+
+# A second start brings the running window forward and leaves at once.
+HOME=$home timeout 10 "$program" || fail "a second start exited with $?"
+kill -0 "$pid" || fail "the first instance ended on a second start"
+
+# Right-click opens the menu; "Salir" is its last item.
+xdotool mousemove --window "$icon" 8 8 click 3
+menu=
+wait_for 5 eval 'menu=$(xdotool search --onlyvisible --pid "$pid" --class "" 2>/dev/null | while read -r w; do [[ $w != $(visible_window) ]] && echo "$w"; done | head -n1); [[ -n $menu ]]' ||
+  fail "the icon's menu did not open"
+sleep 0.3
+xdotool key --clearmodifiers Up Return
+
+status=0
+wait_for 10 eval '! kill -0 "$pid" 2>/dev/null' || fail "\"Salir\" did not end the program"
+wait "$pid" || status=$?
+[[ $status -eq 0 ]] || fail "exit code $status"
+
+tail=$(log_lines "$log" | tail -n 2)
+expected=$'=== APLICACIÓN CERRANDO ===\nPool de clientes liberado'
+[[ $tail == "$expected" ]] || fail "unexpected shutdown lines: $tail"
+echo "PASS: tray start, restore, second start, Salir"
