@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
@@ -168,8 +167,10 @@ void BM_RecordedSale(benchmark::State& state)
 }
 
 #define SALE_FILE_SIZES                                                                            \
-    RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond)->Complexity(           \
-        benchmark::oN)
+    RangeMultiplier(10)                                                                            \
+        ->Range(1000, 100000)                                                                      \
+        ->Unit(benchmark::kMillisecond)                                                            \
+        ->Complexity(benchmark::oN)
 
 BENCHMARK(BM_Baseline)->SALE_FILE_SIZES;
 BENCHMARK(BM_NewSale)->SALE_FILE_SIZES;

@@ -184,9 +184,9 @@ bool incrementAt(std::string& digits, std::size_t end)
 void roundFixed(double value, int places, std::string& intDigits, std::string& fraction)
 {
     std::array<char, 32 + kMaxFraction> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                      std::fabs(value), std::chars_format::fixed,
-                                      exactFractionDigits(value));
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
+                      std::chars_format::fixed, exactFractionDigits(value));
     std::string digits(buffer.data(), result.ptr);
     const std::size_t dot = digits.find('.');
     std::size_t point = dot; // digits before the point

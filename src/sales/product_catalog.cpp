@@ -106,7 +106,8 @@ void LoadProductNames(const QString& path, ProductMap& names, ProductMap& id2, L
     log.WriteLog(u"LoadProductNames: INICIANDO CARGA (FORMATO CSV CON COMAS)"_s);
     log.WriteLog(kRule);
     if (!QFileInfo::exists(path)) {
-        log.WriteLog(u"LoadProductNames: *** ADVERTENCIA *** Archivo productos.txt NO ENCONTRADO"_s);
+        log.WriteLog(
+            u"LoadProductNames: *** ADVERTENCIA *** Archivo productos.txt NO ENCONTRADO"_s);
         SetBuiltInProducts(names, id2);
         return;
     }

@@ -45,8 +45,8 @@ void ProductMap::SetValue(const QString& key, const QString& value)
 const QString& ProductMap::Entry(qsizetype index) const
 {
     if (index < 0 || index >= FEntries.size()) {
-        throw Failure(u"Índice de producto fuera de rango: %1 (hay %2)"_s.arg(index).arg(
-            FEntries.size()));
+        throw Failure(
+            u"Índice de producto fuera de rango: %1 (hay %2)"_s.arg(index).arg(FEntries.size()));
     }
     return FEntries.at(index);
 }

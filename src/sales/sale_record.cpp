@@ -121,9 +121,9 @@ QString BuildSaleRow(QStringView reply, const ProductMap& names, const ProductMa
     const QString final = FormatDecimal(fv1, 3);
 
     const QChar c = u',';
-    return sa1 + c + ti1 + c + ReshapeSaleDate(da1) + c + ReshapeSaleTime(sti1) + c + pm + c +
-           ho1 + c + id + c + name + c + volume + c + compensated + c + price + c + amount + c +
-           initial + c + zero + c + final + c + zero + c + avgtm1 + c + payment.tipoVenta + c +
+    return sa1 + c + ti1 + c + ReshapeSaleDate(da1) + c + ReshapeSaleTime(sti1) + c + pm + c + ho1 +
+           c + id + c + name + c + volume + c + compensated + c + price + c + amount + c + initial +
+           c + zero + c + final + c + zero + c + avgtm1 + c + payment.tipoVenta + c +
            payment.tipoPago;
 }
 

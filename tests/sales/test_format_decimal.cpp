@@ -98,10 +98,10 @@ private Q_SLOTS:
         addRow("99999999999999999", 3, "100.000.000.000.000.000,000");
 
         // Special values and magnitudes without an 18-digit fixed form.
-        for (const char* special : {"NAN", "nan", "NaN", "INF", "inf", "+INF", "-INF", "-Inf",
-                                    "  iNf", "Infinity", "1e18", "-1e18", "999999999999999999",
-                                    "1.7976931348623157e308", "1e309", "1e5000", "-1e5000",
-                                    "1e99999999999999999999999"}) {
+        for (const char* special :
+             {"NAN", "nan", "NaN", "INF", "inf", "+INF", "-INF", "-Inf", "  iNf", "Infinity",
+              "1e18", "-1e18", "999999999999999999", "1.7976931348623157e308", "1e309", "1e5000",
+              "-1e5000", "1e99999999999999999999999"}) {
             addRow(special, 1, special);
         }
         addRow("1e-400", 1, "0,0");

@@ -163,27 +163,27 @@ private Q_SLOTS:
                               << QStringList{old, u"3=Gasolina Excellium"_s}
                               << QStringList{oldId, u"3=3"_s} << parsed;
         QTest::newRow("blanks and tabs")
-            << QByteArray("\t6 ,\tGasolina Regular\t, 4\t") << QStringList{old, u"6=Gasolina Regular"_s}
-            << QStringList{oldId, u"6=4"_s} << parsed;
-        QTest::newRow("no identifier") << QByteArray("7,Diesel Regular")
-                                       << QStringList{old, u"7=Diesel Regular"_s}
-                                       << QStringList{oldId, u"7=7"_s} << noId;
-        QTest::newRow("identifier with commas") << QByteArray("8,Diesel,5,B")
-                                                << QStringList{old, u"8=Diesel"_s}
-                                                << QStringList{oldId, u"8=5,B"_s} << parsed;
+            << QByteArray("\t6 ,\tGasolina Regular\t, 4\t")
+            << QStringList{old, u"6=Gasolina Regular"_s} << QStringList{oldId, u"6=4"_s} << parsed;
+        QTest::newRow("no identifier")
+            << QByteArray("7,Diesel Regular") << QStringList{old, u"7=Diesel Regular"_s}
+            << QStringList{oldId, u"7=7"_s} << noId;
+        QTest::newRow("identifier with commas")
+            << QByteArray("8,Diesel,5,B") << QStringList{old, u"8=Diesel"_s}
+            << QStringList{oldId, u"8=5,B"_s} << parsed;
         QTest::newRow("no comma") << QByteArray("9") << QStringList{old} << QStringList{oldId}
                                   << noComma;
-        QTest::newRow("code and comma") << QByteArray("5,") << QStringList{}
-                                        << QStringList{u"5=5"_s} << noId;
-        QTest::newRow("empty name") << QByteArray("5,,7") << QStringList{}
-                                    << QStringList{u"5=7"_s} << parsed;
-        QTest::newRow("empty identifier") << QByteArray("5,Gas,") << QStringList{u"5=Gas"_s}
-                                          << QStringList{} << parsed;
+        QTest::newRow("code and comma")
+            << QByteArray("5,") << QStringList{} << QStringList{u"5=5"_s} << noId;
+        QTest::newRow("empty name")
+            << QByteArray("5,,7") << QStringList{} << QStringList{u"5=7"_s} << parsed;
+        QTest::newRow("empty identifier")
+            << QByteArray("5,Gas,") << QStringList{u"5=Gas"_s} << QStringList{} << parsed;
         QTest::newRow("empty code") << QByteArray(",Gas,7") << QStringList{old, u"=Gas"_s}
                                     << QStringList{oldId, u"=7"_s} << parsed;
-        QTest::newRow("code in other case") << QByteArray("a,Uno,1\r\nA,Dos,2")
-                                            << QStringList{old, u"A=Dos"_s}
-                                            << QStringList{oldId, u"A=2"_s} << parsed;
+        QTest::newRow("code in other case")
+            << QByteArray("a,Uno,1\r\nA,Dos,2") << QStringList{old, u"A=Dos"_s}
+            << QStringList{oldId, u"A=2"_s} << parsed;
     }
 
     void lineTable()

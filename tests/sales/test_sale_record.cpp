@@ -98,11 +98,12 @@ private Q_SLOTS:
     {
         save(kReply);
         QCOMPARE(readBytes(FPath), crlf({sales::SaleFileHeader(), kRow}));
-        QCOMPARE(FLog.lines, QStringList({u"=== ParseAndSaveLastSale: INICIO bomba 3 ==="_s,
-                                          u"ParseAndSaveLastSale: NumVenta=128"_s,
-                                          u"ParseAndSaveLastSale: Archivo no existe, creando nuevo"_s,
-                                          u"ParseAndSaveLastSale: Header creado (CON COMAS)"_s}) +
-                                 appendLines());
+        QCOMPARE(FLog.lines,
+                 QStringList({u"=== ParseAndSaveLastSale: INICIO bomba 3 ==="_s,
+                              u"ParseAndSaveLastSale: NumVenta=128"_s,
+                              u"ParseAndSaveLastSale: Archivo no existe, creando nuevo"_s,
+                              u"ParseAndSaveLastSale: Header creado (CON COMAS)"_s}) +
+                     appendLines());
         QCOMPARE(sales::SaleFileHeader().split(u',').size(), 19);
     }
 
@@ -117,8 +118,8 @@ private Q_SLOTS:
 
         QTest::newRow("rows") << crlf({header, kOtherRow}) << crlf({header, kOtherRow, kRow})
                               << QStringList{loaded.arg(2)};
-        QTest::newRow("header only") << crlf({header}) << crlf({header, kRow})
-                                     << QStringList{loaded.arg(1)};
+        QTest::newRow("header only")
+            << crlf({header}) << crlf({header, kRow}) << QStringList{loaded.arg(1)};
         QTest::newRow("empty") << QByteArray() << crlf({header, kRow})
                                << QStringList{loaded.arg(0), created};
         QTest::newRow("LF, no final break")
@@ -134,13 +135,13 @@ private Q_SLOTS:
         QTest::newRow("id equal to this number")
             << crlf({header, u"128,4711,x"_s}) << crlf({header, u"128,4711,x"_s, kRow})
             << QStringList{loaded.arg(2)};
-        QTest::newRow("longer number") << crlf({header, u"4711,1280,x"_s})
-                                       << crlf({header, u"4711,1280,x"_s, kRow})
-                                       << QStringList{loaded.arg(2)};
-        QTest::newRow("ANSI kept") << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n")
-                                   << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n" + kRow.toLatin1() +
-                                                 "\r\n")
-                                   << QStringList{loaded.arg(2)};
+        QTest::newRow("longer number")
+            << crlf({header, u"4711,1280,x"_s}) << crlf({header, u"4711,1280,x"_s, kRow})
+            << QStringList{loaded.arg(2)};
+        QTest::newRow("ANSI kept")
+            << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n")
+            << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n" + kRow.toLatin1() + "\r\n")
+            << QStringList{loaded.arg(2)};
     }
 
     void existingFiles()
@@ -176,8 +177,8 @@ private Q_SLOTS:
 
     void recordedSaleIsNotWritten()
     {
-        const QByteArray before = QByteArray("ID\n") + kOtherRow.toLatin1() + '\n' +
-                                  kRow.toLatin1() + '\n';
+        const QByteArray before =
+            QByteArray("ID\n") + kOtherRow.toLatin1() + '\n' + kRow.toLatin1() + '\n';
         writeBytes(FPath, before);
         save(kReply, 7);
         QCOMPARE(readBytes(FPath), before); // not even rewritten with CR LF
@@ -219,10 +220,11 @@ private Q_SLOTS:
         const QString row = u",9,,,,,,Desconocido (ID:),,,,,,0,000,,0,000,,Ventas,No Asignado"_s;
         QCOMPARE(readBytes(FPath), crlf({sales::SaleFileHeader(), row}));
         QCOMPARE(FLog.lines.mid(4, 4),
-                 (QStringList{u"GetFuelName: Producto no encontrado para GR1="_s,
-                              u"GetProductID2: Buscando ID2 para GR1=\"\""_s,
-                              u"GetProductID2: *** NO ENCONTRADO *** usando GR1 como ID2"_s,
-                              u"ParseAndSaveLastSale: GR1= → ProductID2= | Nombre=Desconocido (ID:)"_s}));
+                 (QStringList{
+                     u"GetFuelName: Producto no encontrado para GR1="_s,
+                     u"GetProductID2: Buscando ID2 para GR1=\"\""_s,
+                     u"GetProductID2: *** NO ENCONTRADO *** usando GR1 como ID2"_s,
+                     u"ParseAndSaveLastSale: GR1= → ProductID2= | Nombre=Desconocido (ID:)"_s}));
     }
 
     void lineBreakInsideValue()
@@ -265,10 +267,11 @@ private Q_SLOTS:
         save(kReply);
         QCOMPARE(FLog.lines.size(), 4);
         QCOMPARE(FLog.lines.at(1), u"ParseAndSaveLastSale: NumVenta=128"_s);
-        QVERIFY2(FLog.lines.at(2).startsWith(
-                     u"ParseAndSaveLastSale: Error cargando archivo existente: No se pudo leer \""_s +
-                     FPath + u'"'),
-                 qPrintable(FLog.lines.at(2)));
+        QVERIFY2(
+            FLog.lines.at(2).startsWith(
+                u"ParseAndSaveLastSale: Error cargando archivo existente: No se pudo leer \""_s +
+                FPath + u'"'),
+            qPrintable(FLog.lines.at(2)));
         QCOMPARE(FLog.lines.at(3), u"=== ParseAndSaveLastSale: FIN ==="_s);
         if (folder) {
             QVERIFY(QFileInfo(FPath).isDir());
@@ -314,8 +317,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("timeColumn");
         QTest::newRow("reshaped") << u"20240131"_s << u"31/01/2024"_s << u"143005"_s
                                   << u"14:30:05"_s;
-        QTest::newRow("not digits") << u"abcdefgh"_s << u"gh/ef/abcd"_s << u"ab cd "_s
-                                    << u"ab: c:d "_s;
+        QTest::newRow("not digits")
+            << u"abcdefgh"_s << u"gh/ef/abcd"_s << u"ab cd "_s << u"ab: c:d "_s;
         QTest::newRow("one short") << u"2024013"_s << u"2024013"_s << u"14300"_s << u"14300"_s;
         QTest::newRow("one long") << u"202401311"_s << u"202401311"_s << u"1430055"_s
                                   << u"1430055"_s;
