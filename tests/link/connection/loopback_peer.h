@@ -1,0 +1,128 @@
+#pragma once
+
+// A scriptable stand-in for the controller on 127.0.0.1, run on a thread of
+// its own so that the connection under test can block on the test thread.
+// POSIX sockets: the peer needs things Qt does not offer (a reset, a listen
+// backlog that is really full).
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace veltrane::test {
+
+class LoopbackPeer;
+
+// The accepted connection, as the script on the peer thread sees it. Every
+// call throws when the peer is being torn down or a socket call fails.
+class PeerClient
+{
+public:
+    void Send(const QByteArray& bytes);
+    // Blocks until exactly count bytes have come, or fails.
+    QByteArray ReceiveExactly(qsizetype count);
+    // Everything until the client closes its side.
+    QByteArray ReceiveUntilClosed();
+    // Orderly close (FIN).
+    void Close();
+    // Abortive close (RST), by lingering zero seconds.
+    void Reset();
+    // Blocks until the test thread calls LoopbackPeer::Go (once per call).
+    void WaitGo();
+    // Lets the test thread's LoopbackPeer::WaitDone return (once per call).
+    void Done();
+
+private:
+    friend class LoopbackPeer;
+    explicit PeerClient(LoopbackPeer& peer) : FPeer(peer) {}
+    void waitReadable();
+
+    LoopbackPeer& FPeer;
+    int FFd = -1;
+};
+
+class LoopbackPeer
+{
+public:
+    explicit LoopbackPeer(int backlog = 8);
+    ~LoopbackPeer(); // stops the script, closes everything
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    quint16 Port() const { return FPort; }
+
+    // Accepts one connection on the peer thread and runs script on it. The
+    // accepted socket stays open after the script unless it closed it.
+    void Serve(std::function<void(PeerClient&)> script);
+    // Joins the script; returns its failure, empty when it ran through.
+    QString Finish();
+
+    void Go();
+    // Waits (without limit) for the script's next Done; false when the script
+    // ended without one.
+    bool WaitDone();
+
+private:
+    friend class PeerClient;
+    bool stopping();
+    void run(const std::function<void(PeerClient&)>& script);
+
+    int FListenFd = -1;
+    quint16 FPort = 0;
+    std::thread FThread;
+    QString FError;
+    PeerClient FClient{*this};
+
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FStop = false;
+    bool FScriptEnded = false;
+    int FGo = 0;
+    int FDone = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens: bound but never listening, and
+// held so that nobody else takes it. A connect there is refused.
+class RefusingPort
+{
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    quint16 Port() const { return FPort; }
+
+private:
+    int FFd = -1;
+    quint16 FPort = 0;
+};
+
+// A listener that never accepts and whose backlog is already full, so that a
+// new connect is not answered at all. Ready() is false when the system kept
+// answering (then a test cannot use it).
+class SilentListener
+{
+public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    quint16 Port() const { return FPort; }
+    bool Ready() const { return FReady; }
+
+private:
+    int FListenFd = -1;
+    quint16 FPort = 0;
+    bool FReady = false;
+    std::vector<int> FFillers;
+};
+
+// Descriptors open in this process now, or -1 where it cannot be told.
+int OpenDescriptorCount();
+
+} // namespace veltrane::test
