@@ -1,0 +1,76 @@
+#pragma once
+
+#include "sim/protocol.h"
+#include "sim/reply_plan.h"
+
+#include <QStringList>
+
+#include <random>
+
+namespace veltrane::sim {
+
+// Faults the stand-in can inject. Rates are per reply, 0..1; each is drawn
+// independently. Of the faults that replace the reply (silent, close, reset,
+// garbage) the first that hits, in that order, wins; the others (high bytes,
+// STI1 first, late, split, twice) can all apply together.
+struct FaultSettings
+{
+    double late = 0;      // reply after its window (see WindowMs) plus lateMarginMs
+    double split = 0;     // reply in splitPieces pieces, splitPauseMs apart
+    double close = 0;     // close the connection instead of replying
+    double reset = 0;     // reset the connection (SO_LINGER 0) instead of replying
+    double silent = 0;    // no reply at all
+    double garbage = 0;   // random bytes (0..255) in place of the reply
+    double highBytes = 0; // one byte 128..255 inside the reply's main value
+    double stiFirst = 0;  // STI1 ahead of TI1 in sales replies
+    double twice = 0;     // the reply sent twice
+
+    int lateMarginMs = 250;
+    int splitPieces = 3;
+    int splitPauseMs = 100;
+
+    // Refuse connections (stop listening) for refuseForMs every refuseEveryMs.
+    int refuseEveryMs = 0;
+    int refuseForMs = 2000;
+    // Drop every connection every restartEveryMs, then refuse for restartDownMs.
+    int restartEveryMs = 0;
+    int restartDownMs = 0;
+
+    // Which requests the per-reply faults touch: a mask of RequestClass.
+    int appliesTo = int(RequestClass::Status) | int(RequestClass::Sales) |
+                    int(RequestClass::Command) | int(RequestClass::Other);
+};
+
+// How long the program waits for each kind of reply: status 50 ms pause +
+// 500 ms wait; sales 150 + 800; commands a 100 ms pause.
+int WindowMs(RequestClass requestClass);
+
+struct FaultDecision
+{
+    ReplyAction action;
+    QStringList names; // the faults applied, for the record
+    bool highBytes = false;
+    bool stiFirst = false;
+};
+
+class FaultPlanner
+{
+public:
+    FaultPlanner(FaultSettings settings, quint64 seed);
+
+    const FaultSettings& settings() const { return FSettings; }
+    FaultDecision decide(RequestClass requestClass);
+    // Random cut offsets for a split reply of size bytes.
+    QList<qsizetype> cuts(qsizetype size, int pieces);
+    // A random byte 128..255 and a position in 0..size.
+    char highByte();
+    qsizetype position(qsizetype size);
+
+private:
+    bool hit(double rate);
+
+    FaultSettings FSettings;
+    std::mt19937_64 FRng;
+};
+
+} // namespace veltrane::sim
