@@ -215,11 +215,12 @@ void Engine::beginRefusal(int ms, const QString& why)
     if (!FRunning) {
         return;
     }
-    if (!FRefusing) {
-        FRefusing = true;
-        FServer->close();
-        server(u"refuse_start"_s, 0, why, {{u"for_ms"_s, ms}});
+    if (FRefusing) {
+        return; // a refusal under way is neither cut short nor drawn out
     }
+    FRefusing = true;
+    FServer->close();
+    server(u"refuse_start"_s, 0, why, {{u"for_ms"_s, ms}});
     FRelistenTimer->start(std::max(ms, 0));
 }
 
