@@ -102,10 +102,11 @@ Engine::Engine(EngineConfig config, QObject* parent)
             [this] { beginRefusal(FConfig.faults.refuseForMs, u"refuse"_s); });
     connect(FRestartTimer, &QTimer::timeout, this, [this] {
         server(u"restart"_s);
-        dropConnections(u"restart"_s);
+        // Down first, then the drop: whoever sees the drop finds the port shut.
         if (FConfig.faults.restartDownMs > 0) {
             beginRefusal(FConfig.faults.restartDownMs, u"restart"_s);
         }
+        dropConnections(u"restart"_s);
     });
     connect(FRelistenTimer, &QTimer::timeout, this, &Engine::relisten);
     FClock.start();
