@@ -1,9 +1,9 @@
+#include "app/app_icon.h"
 #include "app/signal_quit.h"
 #include "app/single_instance.h"
 #include "app/tform1.h"
 
 #include <QApplication>
-#include <QIcon>
 
 using namespace Qt::StringLiterals;
 
@@ -12,7 +12,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"Veltrane"_s);
     QApplication::setApplicationDisplayName(u"Veltrane"_s);
-    QApplication::setWindowIcon(QIcon(u":/veltrane/veltrane.svg"_s));
+    QApplication::setWindowIcon(veltrane::AppIcon());
     // The program lives in the notification area: hiding the window must not
     // end it; closing the window or "Salir" does.
     QApplication::setQuitOnLastWindowClosed(false);

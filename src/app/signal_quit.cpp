@@ -35,7 +35,7 @@ void QuitOnTerminationSignals(QObject* owner)
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
         char byte = 0;
         [[maybe_unused]] const auto n = ::read(gSignalPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;

@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QSystemTrayIcon>
 #include <QPalette>
 #include <QTimer>
 
@@ -132,6 +134,9 @@ void TForm1::FormDestroy()
         }
         FSalesClient.reset();
     }
+    if (FTrayIconData) {
+        FTrayIconData->setContextMenu(nullptr);
+    }
     delete FTrayMenu;
     FTrayMenu = nullptr;
     FProductNames.reset();
@@ -197,7 +202,7 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program exactly like "Salir".
     event->accept();
-    QApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 } // namespace veltrane

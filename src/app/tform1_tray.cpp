@@ -13,7 +13,8 @@ namespace veltrane {
 
 void TForm1::InitTrayIcon()
 {
-    FTrayMenu = new QMenu(this);
+    // Owned by the window and freed by its shutdown, not by Qt's parent chain.
+    FTrayMenu = new QMenu;
     QAction* restore = FTrayMenu->addAction(u"Restaurar"_s);
     connect(restore, &QAction::triggered, this, [this] { TrayRestoreClick(); });
     FTrayMenu->addSeparator();
@@ -80,7 +81,7 @@ void TForm1::TrayRestoreClick()
 
 void TForm1::TrayExitClick()
 {
-    QApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 } // namespace veltrane

@@ -2,6 +2,8 @@
 // operator who glances at it from across the back office.
 #include "app/tform1.h"
 
+#include "app/app_icon.h"
+
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
@@ -74,14 +76,11 @@ QString tileStyle(const QString& status)
 
 } // namespace
 
-void InitResources();
-
 void TForm1::BuildWindow()
 {
-    InitResources();
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Veltrane V3 - Monitor de surtidores"_s);
-    setWindowIcon(QIcon(u":/veltrane/veltrane.svg"_s));
+    setWindowIcon(AppIcon());
 
     // Connection bar.
     ButtonConnect = makeButton(this, u"ButtonConnect"_s, u"&Conectar"_s);
@@ -264,15 +263,3 @@ void TForm1::SpeedButton1Click()
 
 } // namespace veltrane
 
-// Resources of a static library are registered by hand, outside any namespace.
-static void initVeltraneResources()
-{
-    Q_INIT_RESOURCE(veltrane);
-}
-
-namespace veltrane {
-void InitResources()
-{
-    initVeltraneResources();
-}
-} // namespace veltrane

@@ -130,7 +130,21 @@ void ControllerConnection::WaitForData(int ms)
     if (!FSocket || !FReceived.empty()) {
         return;
     }
-    if (!pullAvailable(false) || !FReceived.empty()) {
+    waitForMoreThan(0, ms);
+}
+
+void ControllerConnection::WaitForMoreData(int ms)
+{
+    if (!FSocket) {
+        return;
+    }
+    pullQuietly();
+    waitForMoreThan(FReceived.size(), ms);
+}
+
+void ControllerConnection::waitForMoreThan(std::size_t held, int ms)
+{
+    if (!pullAvailable(false) || FReceived.size() > held) {
         return;
     }
     // The read time-out bounds every blocking read, whatever the caller asks.
@@ -154,7 +168,7 @@ void ControllerConnection::WaitForData(int ms)
         if (!readable) {
             return;
         }
-        if (!pullAvailable(false) || !FReceived.empty()) {
+        if (!pullAvailable(false) || FReceived.size() > held) {
             return;
         }
     }

@@ -58,6 +58,10 @@ public:
     // Waits until received data is present, at most ms; returns at the first
     // data, at once when not open, early when the controller closes.
     void WaitForData(int ms);
+    // Waits until more data arrive than are held now, at most ms (bounded by
+    // the read time-out); at once when not open, early when the controller
+    // closes. For a reader that must have a whole framed reply.
+    void WaitForMoreData(int ms);
     // Without waiting.
     bool HasReceivedData();
     // Everything received so far, decoded (bytes above 127 become U+FFFD),
@@ -78,6 +82,7 @@ private:
     bool pullAvailable(bool throwWhenPeerGone);
     // For the operations that never fail: what the socket noticed stays
     // with it until an operation that may fail asks.
+    void waitForMoreThan(std::size_t held, int ms);
     void pullQuietly();
     std::string addressForMessages() const;
 
