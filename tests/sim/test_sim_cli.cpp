@@ -86,11 +86,13 @@ void TestSimCli::helpNamesEveryOption_data()
 {
     QTest::addColumn<QString>("option");
     for (const char* name :
-         {"--listen", "--seed", "--speed", "--duration", "--record", "--no-calls", "--mean-idle",
-          "--call-timeout", "--first-sale-id", "--late", "--late-margin-ms", "--split",
-          "--split-pieces", "--split-pause-ms", "--close", "--reset", "--silent", "--garbage",
-          "--high-bytes", "--sti-first", "--twice", "--refuse-every", "--refuse-for",
-          "--restart-every", "--restart-down", "--faults-on"}) {
+         {"--listen",        "--seed",           "--speed",          "--duration",
+          "--record",        "--no-calls",       "--mean-idle",      "--call-timeout",
+          "--first-sale-id", "--late",           "--late-margin-ms", "--split",
+          "--split-pieces",  "--split-pause-ms", "--close",          "--reset",
+          "--silent",        "--garbage",        "--high-bytes",     "--sti-first",
+          "--twice",         "--refuse-every",   "--refuse-for",     "--restart-every",
+          "--restart-down",  "--faults-on"}) {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
 }
@@ -103,8 +105,7 @@ void TestSimCli::helpNamesEveryOption()
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
-    QVERIFY2(help.contains(option + u' ') || help.contains(option + u'\n'),
-             qPrintable(option));
+    QVERIFY2(help.contains(option + u' ') || help.contains(option + u'\n'), qPrintable(option));
 }
 
 void TestSimCli::badArguments_data()
@@ -138,8 +139,8 @@ void TestSimCli::recordWhileRunningAndOnSignal()
     QTemporaryDir dir;
     const QString record = dir.filePath(u"record.jsonl"_s);
     QProcess process;
-    const quint16 port = startSim(process, {u"--listen"_s, u"127.0.0.1:0"_s, u"--seed"_s,
-                                            u"5"_s, u"--no-calls"_s, u"--record"_s, record});
+    const quint16 port = startSim(process, {u"--listen"_s, u"127.0.0.1:0"_s, u"--seed"_s, u"5"_s,
+                                            u"--no-calls"_s, u"--record"_s, record});
     QVERIFY(port != 0);
 
     WireClient client;
@@ -165,8 +166,7 @@ void TestSimCli::recordWhileRunningAndOnSignal()
     QCOMPARE(status.value(u"request"_s).toString(), u"2||POST|REQ_PUMP_STATUS|||PM=007||^"_s);
     QVERIFY(status.value(u"reply"_s).toString().startsWith(u"00049|5|"_s));
     QVERIFY(status.value(u"done_ms"_s).toInteger() >= status.value(u"t_ms"_s).toInteger());
-    QVERIFY(QDateTime::fromString(status.value(u"wall"_s).toString(), Qt::ISODateWithMs)
-                .isValid());
+    QVERIFY(QDateTime::fromString(status.value(u"wall"_s).toString(), Qt::ISODateWithMs).isValid());
 
     const auto commands = ofType(lines, u"command"_s);
     QCOMPARE(commands.size(), 1);
@@ -192,8 +192,8 @@ void TestSimCli::durationEndsTheRun()
     const QString record = dir.filePath(u"record.jsonl"_s);
     QProcess process;
     const quint16 port =
-        startSim(process, {u"--listen"_s, u"127.0.0.1:0"_s, u"--duration"_s, u"0.3"_s,
-                           u"--speed"_s, u"100"_s, u"--record"_s, record});
+        startSim(process, {u"--listen"_s, u"127.0.0.1:0"_s, u"--duration"_s, u"0.3"_s, u"--speed"_s,
+                           u"100"_s, u"--record"_s, record});
     QVERIFY(port != 0);
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);

@@ -173,9 +173,9 @@ void TestSimEngine::replies_data()
     QTest::newRow("resume, blank in the pump")
         << commandBody("REQ_RESUME", "PM=0 5")
         << QByteArray("2||POST|RES_RESUME|||RC=ERR_PUMP|PM=0 5|MSG=surtidor invalido: 0 5||^");
-    QTest::newRow("price change")
-        << commandBody("REQ_PRICE_CHANGE", "PM=001|GP=812|GR=745,5|DP=|DR=|KR=|RC=")
-        << QByteArray("2||POST|RES_PRICE_CHANGE|||RC=OK|PM=001||^");
+    QTest::newRow("price change") << commandBody("REQ_PRICE_CHANGE",
+                                                 "PM=001|GP=812|GR=745,5|DP=|DR=|KR=|RC=")
+                                  << QByteArray("2||POST|RES_PRICE_CHANGE|||RC=OK|PM=001||^");
     QTest::newRow("price change, euro sent as ?")
         << commandBody("REQ_PRICE_CHANGE", "PM=001|GP=?1|GR=|DP=|DR=|KR=|RC=")
         << QByteArray("2||POST|RES_PRICE_CHANGE|||RC=ERR_PRICE|PM=001|MSG=precio invalido en "
@@ -276,8 +276,8 @@ void TestSimEngine::pumpLifeCycleOverTheWire()
     for (const ModelEventEntry& e : fake.modelEvents()) {
         story.append(e.event.kind == ModelEvent::Kind::SaleCompleted ? u"sale"_s : e.event.to);
     }
-    QCOMPARE(story, (QStringList{u"CALLING"_s, u"AUTHORIZED"_s, u"FUELLING"_s, u"sale"_s,
-                                 u"IDLE"_s}));
+    QCOMPARE(story,
+             (QStringList{u"CALLING"_s, u"AUTHORIZED"_s, u"FUELLING"_s, u"sale"_s, u"IDLE"_s}));
     const auto statuses = fake.exchanges(u"REQ_PUMP_STATUS"_s, 7);
     QCOMPARE(statuses.size(), 4);
     QCOMPARE(statuses[0].status, u"CALLING"_s);
@@ -374,9 +374,9 @@ void TestSimEngine::replyActionsOnceThenNormal()
 {
     FakeController fake;
     fake.scriptSales(3, {veltrane::testing::SampleSale(3, 1)});
-    fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3,
-                       {ReplyAction::silence(),
-                        ReplyAction::body("2||POST|RES_GET_PUMP_SALES|||RC=ERR||^")});
+    fake.scriptReplies(
+        u"REQ_GET_PUMP_SALES"_s, 3,
+        {ReplyAction::silence(), ReplyAction::body("2||POST|RES_GET_PUMP_SALES|||RC=ERR||^")});
     WireClient client;
     QVERIFY(client.open(fake.port()));
     client.sendBody(salesBody(3));

@@ -103,9 +103,8 @@ void TestSimModel::lifeCycleEndsInASale()
     m.advanceTo(200'000);
     QCOMPARE(m.status(7), u"IDLE"_s);
 
-    QCOMPARE(events.transitions(7),
-             (QStringList{u"CALLING/nozzle"_s, u"AUTHORIZED/authorize"_s,
-                          u"FUELLING/fuel_start"_s, u"IDLE/fuel_end"_s}));
+    QCOMPARE(events.transitions(7), (QStringList{u"CALLING/nozzle"_s, u"AUTHORIZED/authorize"_s,
+                                                 u"FUELLING/fuel_start"_s, u"IDLE/fuel_end"_s}));
     QCOMPARE(events.sales().size(), 1);
     const Sale sale = *m.lastSale(7);
     QCOMPARE(events.sales().first(), sale);
@@ -278,7 +277,7 @@ void TestSimModel::idsAndTotalizersAcrossSales()
     QHash<QString, int> lastNumber;   // pump -> TI1
     for (qsizetype i = 0; i < sales.size(); ++i) {
         const Sale& s = sales[i];
-        QCOMPARE(s.sa1, QString::number(100001 + i)); // unique across the station
+        QCOMPARE(s.sa1, QString::number(100001 + i));        // unique across the station
         QCOMPARE(s.ti1.toInt(), lastNumber.value(s.pm) + 1); // per pump
         lastNumber[s.pm] = s.ti1.toInt();
         const QString hose = s.pm + u'/' + s.ho1;

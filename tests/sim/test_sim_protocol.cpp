@@ -51,9 +51,8 @@ void TestSimProtocol::frames_data()
     QTest::newRow("one and a half, then the rest")
         << ByteChunks{statusFrame + salesFrame.first(20), salesFrame.sliced(20)}
         << QList<QByteArray>{status, sales};
-    QTest::newRow("six-digit length")
-        << ByteChunks{"100000|5|" + QByteArray(100000, 'x')}
-        << QList<QByteArray>{QByteArray(100000, 'x')};
+    QTest::newRow("six-digit length") << ByteChunks{"100000|5|" + QByteArray(100000, 'x')}
+                                      << QList<QByteArray>{QByteArray(100000, 'x')};
     QTest::newRow("empty body") << ByteChunks{"00000|5|"} << QList<QByteArray>{QByteArray()};
     QTest::newRow("incomplete body waits") << ByteChunks{"00010|5|abc"} << QList<QByteArray>{};
 }
@@ -124,16 +123,16 @@ void TestSimProtocol::requests_data()
     QTest::newRow("price change, empty values")
         << QByteArray("2||POST|REQ_PRICE_CHANGE|||PM=001|GP=|GR=|DP=|DR=|KR=|RC=||^") << true
         << u"REQ_PRICE_CHANGE"_s << u"001"_s << command;
-    QTest::newRow("no parameters") << QByteArray("2||POST|REQ_STOP|||||^") << true
-                                   << u"REQ_STOP"_s << QString() << command;
+    QTest::newRow("no parameters")
+        << QByteArray("2||POST|REQ_STOP|||||^") << true << u"REQ_STOP"_s << QString() << command;
     QTest::newRow("unknown name") << QByteArray("2||POST|REQ_REBOOT|||PM=001||^") << true
                                   << u"REQ_REBOOT"_s << u"001"_s << other;
     QTest::newRow("bar typed into the pump text")
         << QByteArray("2||POST|REQ_STOP|||PM=1|2||^") << false << QString() << QString() << other;
-    QTest::newRow("no end marker") << QByteArray("2||POST|REQ_STOP|||PM=001") << false
-                                   << QString() << QString() << other;
-    QTest::newRow("wrong start") << QByteArray("1||POST|REQ_STOP|||PM=001||^") << false
-                                 << QString() << QString() << other;
+    QTest::newRow("no end marker")
+        << QByteArray("2||POST|REQ_STOP|||PM=001") << false << QString() << QString() << other;
+    QTest::newRow("wrong start") << QByteArray("1||POST|REQ_STOP|||PM=001||^") << false << QString()
+                                 << QString() << other;
     QTest::newRow("empty") << QByteArray() << false << QString() << QString() << other;
 }
 

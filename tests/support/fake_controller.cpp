@@ -79,7 +79,9 @@ bool matches(const sim::ExchangeEntry& e, const QString& request, int pump)
 
 } // namespace
 
-FakeController::FakeController() : FakeController(Options{}) {}
+FakeController::FakeController() : FakeController(Options{})
+{
+}
 
 FakeController::FakeController(const Options& options)
     : FStore(std::make_unique<Store>()), FScripts(std::make_unique<sim::ScriptBook>())
@@ -145,7 +147,8 @@ FakeController::~FakeController()
 void FakeController::onEngine(const std::function<void(sim::Engine&)>& f) const
 {
     sim::Engine* engine = FEngine;
-    QMetaObject::invokeMethod(FAnchor, [engine, &f] { f(*engine); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        FAnchor, [engine, &f] { f(*engine); }, Qt::BlockingQueuedConnection);
 }
 
 QString FakeController::host() const

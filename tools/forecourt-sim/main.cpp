@@ -60,7 +60,8 @@ std::function<void()> gSignalHandler;
 
 BOOL WINAPI onConsoleEvent(DWORD)
 {
-    QMetaObject::invokeMethod(gSignalOwner, [] { gSignalHandler(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        gSignalOwner, [] { gSignalHandler(); }, Qt::QueuedConnection);
     return TRUE;
 }
 
@@ -71,7 +72,9 @@ void onTerminationSignal(QObject* owner, std::function<void()> handler)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 #else
-void onTerminationSignal(QObject*, std::function<void()>) {}
+void onTerminationSignal(QObject*, std::function<void()>)
+{
+}
 #endif
 
 [[noreturn]] void failUsage(const QString& message)
@@ -143,28 +146,32 @@ int main(int argc, char* argv[])
     p.addHelpOption();
     p.addVersionOption();
     const QList<QCommandLineOption> options = {
-        {u"listen"_s, u"Direccion y puerto de escucha (por defecto 127.0.0.1:3011; puerto 0 = "
-                      "uno libre)."_s,
+        {u"listen"_s,
+         u"Direccion y puerto de escucha (por defecto 127.0.0.1:3011; puerto 0 = "
+         "uno libre)."_s,
          u"ADDR:PORT"_s},
-        {u"seed"_s, u"Semilla: la misma semilla repite el mismo modelo y los mismos fallos "
-                    "(por defecto, al azar; se anota en el registro)."_s,
+        {u"seed"_s,
+         u"Semilla: la misma semilla repite el mismo modelo y los mismos fallos "
+         "(por defecto, al azar; se anota en el registro)."_s,
          u"N"_s},
         {u"speed"_s, u"El modelo de surtidores corre F veces mas rapido (por defecto 1)."_s,
          u"F"_s},
         {u"duration"_s, u"Terminar solo tras estos segundos."_s, u"SECONDS"_s},
         {u"record"_s, u"Registro de cada intercambio y evento, JSON por linea."_s, u"FILE"_s},
         {u"no-calls"_s, u"Los surtidores no llaman por si solos."_s},
-        {u"mean-idle"_s, u"Segundos medios (modelo) en IDLE antes de llamar (60)."_s,
-         u"SECONDS"_s},
-        {u"call-timeout"_s, u"Segundos (modelo) que un surtidor en CALLING espera la "
-                            "autorizacion (30)."_s,
+        {u"mean-idle"_s, u"Segundos medios (modelo) en IDLE antes de llamar (60)."_s, u"SECONDS"_s},
+        {u"call-timeout"_s,
+         u"Segundos (modelo) que un surtidor en CALLING espera la "
+         "autorizacion (30)."_s,
          u"SECONDS"_s},
         {u"first-sale-id"_s, u"SA1 de la primera venta de la estacion (100001)."_s, u"N"_s},
-        {u"late"_s, u"Tasa de respuestas tardias: despues de su ventana (estado 550 ms, "
-                    "ventas 950 ms, comandos 100 ms) mas --late-margin-ms."_s,
+        {u"late"_s,
+         u"Tasa de respuestas tardias: despues de su ventana (estado 550 ms, "
+         "ventas 950 ms, comandos 100 ms) mas --late-margin-ms."_s,
          u"RATE"_s},
-        {u"late-margin-ms"_s, u"Cuanto despues de la ventana llega una respuesta tardia "
-                              "(250)."_s,
+        {u"late-margin-ms"_s,
+         u"Cuanto despues de la ventana llega una respuesta tardia "
+         "(250)."_s,
          u"MS"_s},
         {u"split"_s, u"Tasa de respuestas partidas en trozos con pausas."_s, u"RATE"_s},
         {u"split-pieces"_s, u"Trozos de una respuesta partida (3)."_s, u"N"_s},
@@ -172,23 +179,26 @@ int main(int argc, char* argv[])
         {u"close"_s, u"Tasa de cierres de la conexion en lugar de responder."_s, u"RATE"_s},
         {u"reset"_s, u"Tasa de resets (SO_LINGER 0) en lugar de responder."_s, u"RATE"_s},
         {u"silent"_s, u"Tasa de solicitudes sin respuesta."_s, u"RATE"_s},
-        {u"garbage"_s, u"Tasa de respuestas cambiadas por bytes al azar (0..255)."_s,
-         u"RATE"_s},
-        {u"high-bytes"_s, u"Tasa de respuestas con un byte 128..255 en su valor principal "
-                          "(PS, PAY_TY1 o RC)."_s,
+        {u"garbage"_s, u"Tasa de respuestas cambiadas por bytes al azar (0..255)."_s, u"RATE"_s},
+        {u"high-bytes"_s,
+         u"Tasa de respuestas con un byte 128..255 en su valor principal "
+         "(PS, PAY_TY1 o RC)."_s,
          u"RATE"_s},
         {u"sti-first"_s, u"Tasa de respuestas de ventas con STI1 antes de TI1."_s, u"RATE"_s},
         {u"twice"_s, u"Tasa de respuestas enviadas dos veces."_s, u"RATE"_s},
-        {u"refuse-every"_s, u"Cada tantos segundos deja de escuchar (conexiones "
-                            "rechazadas)..."_s,
+        {u"refuse-every"_s,
+         u"Cada tantos segundos deja de escuchar (conexiones "
+         "rechazadas)..."_s,
          u"SECONDS"_s},
         {u"refuse-for"_s, u"...durante estos segundos (2)."_s, u"SECONDS"_s},
-        {u"restart-every"_s, u"Cada tantos segundos corta todas las conexiones "
-                             "(reinicio)..."_s,
+        {u"restart-every"_s,
+         u"Cada tantos segundos corta todas las conexiones "
+         "(reinicio)..."_s,
          u"SECONDS"_s},
         {u"restart-down"_s, u"...y rechaza conexiones estos segundos (0)."_s, u"SECONDS"_s},
-        {u"faults-on"_s, u"A que solicitudes afectan las tasas: lista de status, sales, "
-                         "commands, other o all (all)."_s,
+        {u"faults-on"_s,
+         u"A que solicitudes afectan las tasas: lista de status, sales, "
+         "commands, other o all (all)."_s,
          u"LIST"_s},
     };
     p.addOptions(options);
@@ -284,8 +294,7 @@ int main(int argc, char* argv[])
         }
         std::fprintf(stdout, "LISTENING %u\n", unsigned(engine.port()));
         std::fflush(stdout);
-        std::fprintf(stderr,
-                     "forecourt-sim: escuchando en %s:%u, semilla %llu, velocidad %g\n",
+        std::fprintf(stderr, "forecourt-sim: escuchando en %s:%u, semilla %llu, velocidad %g\n",
                      qUtf8Printable(config.address.toString()), unsigned(engine.port()),
                      static_cast<unsigned long long>(config.seed), config.speed);
 
@@ -296,7 +305,8 @@ int main(int argc, char* argv[])
         onTerminationSignal(&app, [finish] { finish(u"signal"_s); });
         if (p.isSet(u"duration"_s)) {
             const double seconds = readNumber(p, u"duration"_s, 0, 1e7, 0);
-            QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app, [finish] { finish(u"duration"_s); });
+            QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app,
+                               [finish] { finish(u"duration"_s); });
         }
         exitCode = QCoreApplication::exec();
         engine.stop(u"exit"_s);

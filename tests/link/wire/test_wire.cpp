@@ -168,8 +168,8 @@ void TestWire::decode_data()
     QTest::newRow("255") << QByteArray("\xff") << fffd;
     QTest::newRow("UTF-8 pair is two replacements")
         << QByteArray("\xc3\xb1") << QString(fffd + fffd);
-    QTest::newRow("inside a status") << QByteArray("PS=CALL\xf1NG|")
-                                     << QString(u"PS=CALL"_s + fffd + u"NG|"_s);
+    QTest::newRow("inside a status")
+        << QByteArray("PS=CALL\xf1NG|") << QString(u"PS=CALL"_s + fffd + u"NG|"_s);
 }
 
 void TestWire::decode()
@@ -195,11 +195,9 @@ void TestWire::extractFieldValue_data()
     QTest::newRow("STI1 itself") << stiFirst << u"STI1"_s << u"143005"_s;
     QTest::newRow("TI1 not read out of STI1")
         << u"RC=OK|STI1=143005|PM=3|"_s << u"TI1"_s << QString();
-    QTest::newRow("PM not from a longer key")
-        << u"RC=OK|XPM=9|PM=3|"_s << u"PM"_s << u"3"_s;
+    QTest::newRow("PM not from a longer key") << u"RC=OK|XPM=9|PM=3|"_s << u"PM"_s << u"3"_s;
     QTest::newRow("PM only inside a longer key") << u"RC=OK|XPM=9|"_s << u"PM"_s << QString();
-    QTest::newRow("key inside another value")
-        << u"A=TI1=5|TI1=7|"_s << u"TI1"_s << u"7"_s;
+    QTest::newRow("key inside another value") << u"A=TI1=5|TI1=7|"_s << u"TI1"_s << u"7"_s;
     QTest::newRow("at the very start") << u"TI1=5|X=1"_s << u"TI1"_s << u"5"_s;
     QTest::newRow("first of two") << u"|TI1=1|TI1=2|"_s << u"TI1"_s << u"1"_s;
     QTest::newRow("empty value") << u"|TI1=|SA1=4|"_s << u"TI1"_s << QString();
@@ -209,8 +207,8 @@ void TestWire::extractFieldValue_data()
         << u"RC=OK|PAY_TY1=EFECTIVO^\r\n"_s << u"PAY_TY1"_s << u"EFECTIVO^\r\n"_s;
     QTest::newRow("no value at the end") << u"RC=OK|TI1="_s << u"TI1"_s << QString();
     QTest::newRow("replacement character kept")
-        << QString(u"|PAY_TY1=TARJ"_s + QChar(QChar::ReplacementCharacter) + u"|"_s)
-        << u"PAY_TY1"_s << QString(u"TARJ"_s + QChar(QChar::ReplacementCharacter));
+        << QString(u"|PAY_TY1=TARJ"_s + QChar(QChar::ReplacementCharacter) + u"|"_s) << u"PAY_TY1"_s
+        << QString(u"TARJ"_s + QChar(QChar::ReplacementCharacter));
     QTest::newRow("empty reply") << QString() << u"TI1"_s << QString();
 }
 
@@ -232,8 +230,7 @@ void TestWire::extractPumpStatus_data()
     QTest::newRow("seven then bar") << QByteArray("PS=CALLING|") << u"CALLING"_s;
     QTest::newRow("ten then bar") << QByteArray("PS=AUTHORIZED|") << u"AUTHORIZED"_s;
     QTest::newRow("twelve cut to ten") << QByteArray("PS=ABCDEFGHIJKL|") << u"ABCDEFGHIJ"_s;
-    QTest::newRow("line end inside the window")
-        << QByteArray("PS=CALLING\r\n") << u"CALLING\r\n"_s;
+    QTest::newRow("line end inside the window") << QByteArray("PS=CALLING\r\n") << u"CALLING\r\n"_s;
     QTest::newRow("marker ends the reply") << QByteArray("RC=OK|PS=") << QString();
     QTest::newRow("bar right after the marker") << QByteArray("PS=|") << QString();
     QTest::newRow("first of two markers") << QByteArray("PS=IDLE|PS=CALLING|") << u"IDLE"_s;

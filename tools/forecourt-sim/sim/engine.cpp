@@ -363,8 +363,8 @@ void Engine::protocolError(Connection* c, const QString& why)
     c->broken = true;
     server(u"protocol_error"_s, c->id, why);
     // No way to find the next frame: say so and close.
-    const QByteArray reply = FrameReply(BuildReplyBody(
-        u"RES_ERROR", {{u"RC"_s, u"ERR_FRAME"_s}, {u"MSG"_s, messageText(why)}}));
+    const QByteArray reply = FrameReply(
+        BuildReplyBody(u"RES_ERROR", {{u"RC"_s, u"ERR_FRAME"_s}, {u"MSG"_s, messageText(why)}}));
     c->socket->write(reply);
     closeConnection(c, u"protocol_error"_s, false);
 }
@@ -663,7 +663,8 @@ void Engine::markGone(Connection* c)
     const qint64 id = c->id;
     c->socket->deleteLater();
     // Removed later: this may run inside one of the connection's own handlers.
-    QMetaObject::invokeMethod(this, [this, id] { FConnections.erase(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { FConnections.erase(id); }, Qt::QueuedConnection);
 }
 
 } // namespace veltrane::sim

@@ -21,9 +21,9 @@ namespace veltrane::sim {
 struct EngineConfig
 {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
-    quint16 port = 3011; // 0: any free port (see Engine::port)
-    quint64 seed = 1;    // pump model and fault draws
-    double speed = 1.0;  // model time runs this many times faster than real time
+    quint16 port = 3011;      // 0: any free port (see Engine::port)
+    quint64 seed = 1;         // pump model and fault draws
+    double speed = 1.0;       // model time runs this many times faster than real time
     bool manualClock = false; // the model moves only through advanceModel
     ModelSettings model;      // its seed is taken from `seed`
     FaultSettings faults;
@@ -51,7 +51,7 @@ public:
     quint16 port() const { return FPort; }
     const EngineConfig& config() const { return FConfig; }
 
-    void addSink(RecordSink* sink); // not owned; called on this thread
+    void addSink(RecordSink* sink);                           // not owned; called on this thread
     void setScriptBook(ScriptBook* book) { FScripts = book; } // not owned
 
     // Runs f on the model brought up to the current time; the model's timer

@@ -12,9 +12,9 @@ bool isDigit(char c)
 
 const QStringList& knownRequests()
 {
-    static const QStringList names = {u"REQ_PUMP_STATUS"_s,  u"REQ_GET_PUMP_SALES"_s,
-                                      u"REQ_AUTHORIZE"_s,    u"REQ_STOP"_s,
-                                      u"REQ_RESUME"_s,       u"REQ_PRICE_CHANGE"_s};
+    static const QStringList names = {u"REQ_PUMP_STATUS"_s, u"REQ_GET_PUMP_SALES"_s,
+                                      u"REQ_AUTHORIZE"_s,   u"REQ_STOP"_s,
+                                      u"REQ_RESUME"_s,      u"REQ_PRICE_CHANGE"_s};
     return names;
 }
 

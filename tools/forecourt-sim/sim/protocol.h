@@ -24,7 +24,12 @@ public:
     static constexpr qsizetype kMaxDigits = 9;
     static constexpr qsizetype kMaxBody = 4 * 1024 * 1024;
 
-    enum class Result { NeedMore, Frame, Error };
+    enum class Result
+    {
+        NeedMore,
+        Frame,
+        Error
+    };
 
     void append(QByteArrayView bytes) { FBuffer.append(bytes); }
     // Frame: *body holds the next body. Error: the stream cannot be read any
@@ -37,7 +42,13 @@ private:
     bool FBroken = false;
 };
 
-enum class RequestClass { Status = 1, Sales = 2, Command = 4, Other = 8 };
+enum class RequestClass
+{
+    Status = 1,
+    Sales = 2,
+    Command = 4,
+    Other = 8
+};
 
 struct Request
 {

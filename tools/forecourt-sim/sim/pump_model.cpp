@@ -139,9 +139,9 @@ Sale SampleSale(int pump, int number)
 }
 
 PumpModel::PumpModel(ModelSettings settings)
-    : FSettings(std::move(settings)), FStartWall(FSettings.startWall.isValid()
-                                                     ? FSettings.startWall
-                                                     : QDateTime::currentDateTime()),
+    : FSettings(std::move(settings)),
+      FStartWall(FSettings.startWall.isValid() ? FSettings.startWall
+                                               : QDateTime::currentDateTime()),
       FNextSaleId(FSettings.firstSaleId)
 {
     for (int n = 1; n <= kPumps; ++n) {
@@ -184,7 +184,8 @@ void PumpModel::scheduleCall(int pump)
         p.nextAt = -1;
         return;
     }
-    std::exponential_distribution<double> wait(1.0 / double(std::max<qint64>(1, FSettings.meanIdleMs)));
+    std::exponential_distribution<double> wait(1.0 /
+                                               double(std::max<qint64>(1, FSettings.meanIdleMs)));
     p.nextAt = FNow + 1 + qint64(wait(p.rng));
 }
 

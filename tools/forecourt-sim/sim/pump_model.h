@@ -14,27 +14,34 @@
 namespace veltrane::sim {
 
 // A pump's status as the controller reports it after "PS=" (at most 10 characters).
-enum class PumpState { Idle, Calling, Authorized, Fuelling, Closed };
+enum class PumpState
+{
+    Idle,
+    Calling,
+    Authorized,
+    Fuelling,
+    Closed
+};
 QString StatusText(PumpState state);
 
 // One sale as the sales reply carries it: every field is text, so a test can
 // also script values the model would never produce.
 struct Sale
 {
-    QString sa1;     // sale ID, unique across the station
-    QString ti1;     // sale number of this pump (empty: no sale)
-    QString da1;     // end date yyyymmdd
-    QString sti1;    // end time hhmmss
-    QString pm;      // pump, plain decimal
-    QString ho1;     // hose
-    QString gr1;     // grade (product code)
-    QString vo1;     // volume, litres with 3 decimals
-    QString pu1;     // unit price, 2 decimals
-    QString am1;     // amount, 2 decimals
-    QString iv1;     // hose totalizer before the sale, litres with 3 decimals
-    QString fv1;     // hose totalizer after the sale
-    QString avgtm1;  // mean temperature, 1 decimal
-    QString payTy1;  // payment type: EFECTIVO, TARJETA, CREDITO, FLOTA or 0
+    QString sa1;    // sale ID, unique across the station
+    QString ti1;    // sale number of this pump (empty: no sale)
+    QString da1;    // end date yyyymmdd
+    QString sti1;   // end time hhmmss
+    QString pm;     // pump, plain decimal
+    QString ho1;    // hose
+    QString gr1;    // grade (product code)
+    QString vo1;    // volume, litres with 3 decimals
+    QString pu1;    // unit price, 2 decimals
+    QString am1;    // amount, 2 decimals
+    QString iv1;    // hose totalizer before the sale, litres with 3 decimals
+    QString fv1;    // hose totalizer after the sale
+    QString avgtm1; // mean temperature, 1 decimal
+    QString payTy1; // payment type: EFECTIVO, TARJETA, CREDITO, FLOTA or 0
 
     // The fields in reply order; stiFirst moves STI1 ahead of TI1.
     Fields fields(bool stiFirst = false) const;
@@ -64,16 +71,20 @@ inline constexpr std::array<Grade, 6> kGrades = {{
 struct ModelSettings
 {
     quint64 seed = 1;
-    bool randomCalls = true;         // pumps lift their nozzle by themselves
-    qint64 meanIdleMs = 60000;       // mean time a pump stays IDLE before calling
-    qint64 callTimeoutMs = 30000;    // a CALLING pump not authorized gives up
-    qint64 firstSaleId = 100001;     // SA1 of the first sale of the station
-    QDateTime startWall;             // model time 0 (for DA1/STI1); now when invalid
+    bool randomCalls = true;      // pumps lift their nozzle by themselves
+    qint64 meanIdleMs = 60000;    // mean time a pump stays IDLE before calling
+    qint64 callTimeoutMs = 30000; // a CALLING pump not authorized gives up
+    qint64 firstSaleId = 100001;  // SA1 of the first sale of the station
+    QDateTime startWall;          // model time 0 (for DA1/STI1); now when invalid
 };
 
 struct ModelEvent
 {
-    enum class Kind { StatusChanged, SaleCompleted };
+    enum class Kind
+    {
+        StatusChanged,
+        SaleCompleted
+    };
     Kind kind = Kind::StatusChanged;
     qint64 modelMs = 0;
     int pump = 0;

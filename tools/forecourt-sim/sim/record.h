@@ -14,7 +14,8 @@ namespace veltrane::sim {
 // What the stand-in saw and did. Times are milliseconds since the engine
 // started (`ms`) and the matching local wall-clock time.
 
-enum class Outcome {
+enum class Outcome
+{
     Pending, // not finished yet (only in RecordSink::onRequest)
     Replied, // every byte of the reply was handed to the operating system
     Silent,  // deliberately no reply
@@ -30,19 +31,19 @@ struct ExchangeEntry
     qint64 connection = 0; // connection id, 1, 2, ...
     qint64 arrivedMs = 0;  // the request's last byte was read
     QDateTime arrivedWall;
-    qint64 firstByteMs = -1; // first reply byte written, -1 if none
-    qint64 finishedMs = -1;  // reply out / closed / reset / dropped
-    QByteArray request;      // body
-    QString requestName;     // empty when the body was malformed
-    int pump = 0;            // 1..20 when PM named a valid pump, else 0
-    QString pumpText;        // PM as sent
-    QByteArray reply;        // the bytes meant to go out once (frame, or other bytes)
-    QString rc;              // reply code: OK, ERR_...
-    QString status;          // status reply: the status served
+    qint64 firstByteMs = -1;  // first reply byte written, -1 if none
+    qint64 finishedMs = -1;   // reply out / closed / reset / dropped
+    QByteArray request;       // body
+    QString requestName;      // empty when the body was malformed
+    int pump = 0;             // 1..20 when PM named a valid pump, else 0
+    QString pumpText;         // PM as sent
+    QByteArray reply;         // the bytes meant to go out once (frame, or other bytes)
+    QString rc;               // reply code: OK, ERR_...
+    QString status;           // status reply: the status served
     std::optional<Sale> sale; // sales reply: the sale served (none when TI1 empty)
-    QStringList faults;      // faults applied (late, split, twice, garbage, ...)
-    bool scripted = false;   // a test script chose the behaviour
-    bool intact = true;      // the reply is the controller's own, unaltered
+    QStringList faults;       // faults applied (late, split, twice, garbage, ...)
+    bool scripted = false;    // a test script chose the behaviour
+    bool intact = true;       // the reply is the controller's own, unaltered
     Outcome outcome = Outcome::Pending;
 
     // A whole, unaltered reply reached the connection (possibly late, split or twice).
@@ -85,7 +86,7 @@ class RecordSink
 {
 public:
     virtual ~RecordSink() = default;
-    virtual void onRequest(const ExchangeEntry& entry) = 0; // on arrival, outcome Pending
+    virtual void onRequest(const ExchangeEntry& entry) = 0;  // on arrival, outcome Pending
     virtual void onExchange(const ExchangeEntry& entry) = 0; // when finished
     virtual void onCommand(const CommandEntry& entry) = 0;
     virtual void onModelEvent(const ModelEventEntry& entry) = 0;

@@ -12,19 +12,20 @@ namespace veltrane::sim {
 // injection and test scripts both come down to one of these.
 struct ReplyAction
 {
-    enum class Kind {
+    enum class Kind
+    {
         Reply,   // send the reply (or `bytes`)
         Silence, // send nothing, keep the connection
         Close,   // close the connection (orderly FIN) instead of replying
         Reset    // abort the connection with a reset (RST) instead of replying
     };
     Kind kind = Kind::Reply;
-    int delayMs = 0;               // before the first byte (or the close/reset)
-    int pieces = 1;                // the reply goes out in this many writes...
-    int pauseMs = 0;               // ...with this pause before each further one
-    QList<qsizetype> cuts;         // explicit cut offsets (else equal pieces)
+    int delayMs = 0;                 // before the first byte (or the close/reset)
+    int pieces = 1;                  // the reply goes out in this many writes...
+    int pauseMs = 0;                 // ...with this pause before each further one
+    QList<qsizetype> cuts;           // explicit cut offsets (else equal pieces)
     std::optional<QByteArray> bytes; // sent verbatim instead of the reply
-    bool twice = false;            // the reply again right after it
+    bool twice = false;              // the reply again right after it
 
     static ReplyAction silence();
     static ReplyAction close(int delayMs = 0);
@@ -38,7 +39,12 @@ struct ReplyAction
 
 struct ReplyStep
 {
-    enum class Kind { Write, Close, Reset };
+    enum class Kind
+    {
+        Write,
+        Close,
+        Reset
+    };
     Kind kind = Kind::Write;
     int waitMs = 0; // before this step, after the previous one
     QByteArray bytes;
