@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
+
 #ifdef Q_OS_UNIX
 #include <arpa/inet.h>
 #include <cerrno>
