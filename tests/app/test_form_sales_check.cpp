@@ -1,0 +1,243 @@
+// The sales poll against the fake controller: attempts, waits, log lines and
+// the row that reaches the sale file.
+#include "form_fixture.h"
+
+#include "link/controller_connection.h"
+#include "support/fake_controller.h"
+
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using veltrane::TForm1;
+using veltrane::testing::FakeController;
+using veltrane::testing::FormFixture;
+using veltrane::testing::SampleSale;
+using A = veltrane::sim::ReplyAction;
+
+Q_DECLARE_METATYPE(veltrane::sim::ReplyAction)
+
+class TestFormSalesCheck : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Data rows of the sale file (the header left out).
+    static QStringList saleRows(const FormFixture& fixture)
+    {
+        QFile file(fixture.fixed().saleFilePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        QStringList rows = QString::fromLatin1(file.readAll()).split(u"\r\n"_s);
+        rows.removeFirst();  // header
+        rows.removeLast();   // after the last CR LF
+        return rows;
+    }
+
+    static qsizetype countStartingWith(const QStringList& lines, const QString& prefix)
+    {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&prefix](const QString& line) { return line.startsWith(prefix); });
+    }
+
+private Q_SLOTS:
+    void validFirstReplyRecordsOneRow()
+    {
+        FakeController fake;
+        fake.scriptSales(7, {SampleSale(7, 12)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(7);
+
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 1);
+        QCOMPARE(QString::fromLatin1(fake.requests().at(0).request),
+                 u"2||POST|REQ_GET_PUMP_SALES|||PM=7|QT=1||^"_s);
+        QCOMPARE(saleRows(fixture),
+                 QStringList{u"1012,12,31/01/2024,14:30:05,7,1,4,Gasolina Regular,25,500,25,500,"
+                             u"745,5,19.010,3,123.456,789,0,000,123.482,289,0,000,21.5,"
+                             u"Ventas EFECTIVO,EFECTIVO"_s});
+        const QStringList log = fixture.logSinceMark();
+        QCOMPARE(log.first(), u"CheckLastSaleForPump: Enviando comando para bomba 7: "
+                              u"00041|5|2||POST|REQ_GET_PUMP_SALES|||PM=7|QT=1||^"_s);
+        QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: Respuesta recibida para bomba 7: "_s),
+                 1);
+        QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: No se obtuvo"_s), 0);
+        QCOMPARE(log.last(), u"=== ParseAndSaveLastSale: FIN ==="_s);
+        QCOMPARE(form.FSalesCheckCount, 1);
+
+        // The next check of the same last sale finds it recorded.
+        form.CheckLastSaleForPump(7);
+        QCOMPARE(saleRows(fixture).size(), 1);
+        QVERIFY(fixture.logLines().contains(u"ParseAndSaveLastSale: Venta 12 ya existe, saliendo"_s));
+        QCOMPARE(fake.serverEvents(u"connect"_s).size(), 1); // the connection was kept
+    }
+
+    void noReplyMakesExactlyTwoAttempts()
+    {
+        FakeController fake;
+        fake.setSilent(3);
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(3);
+        const auto requests = fake.requests(u"REQ_GET_PUMP_SALES"_s);
+        QCOMPARE(requests.size(), 2);
+        qInfo("second request %lld ms after the first", requests[1].arrivedMs - requests[0].arrivedMs);
+        QCOMPARE(fixture.logSinceMark(),
+                 (QStringList{u"CheckLastSaleForPump: Enviando comando para bomba 3: "
+                              u"00041|5|2||POST|REQ_GET_PUMP_SALES|||PM=3|QT=1||^"_s,
+                              u"CheckLastSaleForPump: No se obtuvo respuesta válida para bomba 3"_s}));
+        QVERIFY(form.FSalesClient->IsConnected()); // kept open
+    }
+
+    void replyWithOneMarkerIsAFailedAttempt_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("RC=OK only") << QByteArray("2||POST|RES_OTHER|||RC=OK|TI1=5|SA1=9||^");
+        QTest::newRow("name only")
+            << QByteArray("2||POST|RES_GET_PUMP_SALES|||RC=ERR_BUSY|TI1=5|SA1=9||^");
+    }
+
+    void replyWithOneMarkerIsAFailedAttempt()
+    {
+        QFETCH(QByteArray, body);
+        FakeController fake;
+        fake.scriptSales(4, {SampleSale(4, 1)});
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 4, {A::body(body)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(4);
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 2);
+        const QStringList log = fixture.logSinceMark();
+        // The rejected reply is logged in full, then the second attempt succeeds.
+        const QString frame =
+            QString::fromLatin1(u"%1|5|"_s.arg(body.size(), 5, 10, QLatin1Char('0')).toLatin1() + body);
+        QCOMPARE(log.at(1), u"CheckLastSaleForPump: Respuesta recibida para bomba 4: "_s + frame);
+        QCOMPARE(saleRows(fixture).size(), 1);
+        QVERIFY(saleRows(fixture).at(0).startsWith(u"1001,1,"_s));
+    }
+
+    void failureOnFirstAttemptEndsTheCheck_data()
+    {
+        QTest::addColumn<A>("action");
+        QTest::newRow("reset") << A::reset();
+        QTest::newRow("close") << A::close();
+    }
+
+    void failureOnFirstAttemptEndsTheCheck()
+    {
+        QFETCH(A, action);
+        FakeController fake;
+        fake.scriptSales(5, {SampleSale(5, 1)});
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 5, {action});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(5);
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 1);
+        const QStringList log = fixture.logSinceMark();
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log[1].startsWith(u"CheckLastSaleForPump: Excepción en bomba 5: "_s),
+                 qPrintable(log[1]));
+        QVERIFY(!form.FSalesClient->IsConnected());
+        QVERIFY(saleRows(fixture).isEmpty());
+        // The next check opens the connection again and records the sale.
+        form.CheckLastSaleForPump(5);
+        QCOMPARE(saleRows(fixture).size(), 1);
+    }
+
+    void connectFailureStillCountsTheCheck()
+    {
+        FormFixture fixture; // nothing listens
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(9);
+        QCOMPARE(form.FSalesCheckCount, 1);
+        QCOMPARE(fixture.logSinceMark(),
+                 QStringList{u"CheckLastSaleForPump: Error conectando FSalesClient para bomba 9"_s});
+    }
+
+    void salesCycleGoesOnAfterStopAndRestart()
+    {
+        FakeController fake;
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.StartMonitoring();
+        form.Timer1->stop();
+        form.Timer2->stop();
+        form.Timer2Timer();
+        form.Timer2Timer();
+        form.Button3Click();
+        form.Timer2Timer(); // after the stop: nothing
+        form.StartMonitoring();
+        form.Timer1->stop();
+        form.Timer2->stop();
+        QCOMPARE(form.FCurrentPump, 1);
+        form.Timer2Timer();
+        QStringList pumps;
+        for (const auto& request : fake.requests(u"REQ_GET_PUMP_SALES"_s)) {
+            pumps.append(request.pumpText);
+        }
+        QCOMPARE(pumps, (QStringList{u"1"_s, u"2"_s, u"3"_s}));
+        QCOMPARE(form.FCurrentSalesPump, 4);
+        // The sales connection outlives the stop.
+        QCOMPARE(fake.serverEvents(u"connect"_s).size(), 1);
+        QVERIFY(form.FSalesClient->IsConnected());
+        // The cycle wraps after pump 20.
+        form.FCurrentSalesPump = 20;
+        form.Timer2Timer();
+        QCOMPARE(form.FCurrentSalesPump, 1);
+    }
+
+    void replyArrivingInPiecesIsRecordedWhole()
+    {
+        FakeController fake;
+        fake.scriptSales(6, {SampleSale(6, 3)});
+        // The first piece ends the wait; the rest follows within the window.
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 6, {A::split(3, 200)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.CheckLastSaleForPump(6);
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 1);
+        QCOMPARE(saleRows(fixture).size(), 1);
+        QVERIFY(saleRows(fixture).at(0).endsWith(u",21.5,Ventas EFECTIVO,EFECTIVO"_s));
+    }
+
+    void replyStillIncompleteAtTheEndOfTheWindowIsNeverRecorded()
+    {
+        FakeController fake;
+        fake.scriptSales(8, {SampleSale(8, 4)});
+        // The second half comes long after the 800 ms window: the attempt fails,
+        // the second attempt gets the whole reply.
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 8, {A::split(2, 1500)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        fixture.markLog();
+        form.CheckLastSaleForPump(8);
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 2);
+        const QStringList log = fixture.logSinceMark();
+        QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: Respuesta incompleta para bomba 8 "_s),
+                 1);
+        QCOMPARE(saleRows(fixture).size(), 1);
+        QVERIFY(saleRows(fixture).at(0).endsWith(u",EFECTIVO"_s));
+    }
+
+    void replyWithoutLengthPrefixIsTakenAsItIs()
+    {
+        FakeController fake;
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 2,
+                           {A::raw("RES_GET_PUMP_SALES|RC=OK|SA1=77|TI1=8|PM=2|GR1=3|VO1=1|")});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.CheckLastSaleForPump(2);
+        QCOMPARE(saleRows(fixture).size(), 1);
+        QVERIFY(saleRows(fixture).at(0).startsWith(u"77,8,,,2,,3,Gasolina Excellium,1,000,1,000,"_s));
+    }
+};
+
+QTEST_MAIN(TestFormSalesCheck)
+#include "test_form_sales_check.moc"
