@@ -75,7 +75,7 @@ private Q_SLOTS:
         form.UpdateStatus(u"Monitoreo detenido"_s, TForm1::kBlue);
         form.EnsureConnected();
         QCOMPARE(form.LabelStatus->text(), u"Estado: Monitoreo detenido"_s);
-        QCOMPARE(fake.serverEvents(u"connect"_s).size(), 1);
+        QTRY_COMPARE(fake.serverEvents(u"connect"_s).size(), 1);
 
         FormFixture unreachable;
         TForm1& other = unreachable.form();

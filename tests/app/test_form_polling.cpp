@@ -101,7 +101,7 @@ private Q_SLOTS:
                               u"Estado de surtidores guardado en "_s +
                                   fixture.fixed().stateFilePath()}));
         // Four pool connections were opened, one per slot, and kept.
-        QCOMPARE(fake.serverEvents(u"connect"_s).size(), 4);
+        QTRY_COMPARE(fake.serverEvents(u"connect"_s).size(), 4);
     }
 
     void onlyAChangeToExactlyCallingAuthorizes_data()
