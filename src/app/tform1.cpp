@@ -166,23 +166,21 @@ void TForm1::ButtonConnectClick()
     }
 }
 
+// These two have no failure handling of their own: what fails reaches the
+// default failure handler at the click's boundary.
 void TForm1::ButtonDisconnectClick()
 {
-    RunReportingFailures([this] {
-        StopMonitoring();
-        if (TCPClient->IsConnected()) {
-            TCPClient->Disconnect();
-        }
-        UpdateStatus(u"Desconectado"_s, kRed);
-    });
+    StopMonitoring();
+    if (TCPClient->IsConnected()) {
+        TCPClient->Disconnect();
+    }
+    UpdateStatus(u"Desconectado"_s, kRed);
 }
 
 void TForm1::Button3Click()
 {
-    RunReportingFailures([this] {
-        StopMonitoring();
-        UpdateStatus(u"Monitoreo detenido"_s, kBlue);
-    });
+    StopMonitoring();
+    UpdateStatus(u"Monitoreo detenido"_s, kBlue);
 }
 
 void TForm1::auto_conectarTimer()

@@ -16,17 +16,21 @@ void TForm1::InitTrayIcon()
     // Owned by the window and freed by its shutdown, not by Qt's parent chain.
     FTrayMenu = new QMenu;
     QAction* restore = FTrayMenu->addAction(u"Restaurar"_s);
-    connect(restore, &QAction::triggered, this, [this] { TrayRestoreClick(); });
+    connect(restore, &QAction::triggered, this,
+            [this] { RunReportingFailures([this] { TrayRestoreClick(); }); });
     FTrayMenu->addSeparator();
     QAction* exit = FTrayMenu->addAction(u"Salir"_s);
-    connect(exit, &QAction::triggered, this, [this] { TrayExitClick(); });
+    connect(exit, &QAction::triggered, this,
+            [this] { RunReportingFailures([this] { TrayExitClick(); }); });
 
     FTrayIconData = new QSystemTrayIcon(windowIcon(), this);
     FTrayIconData->setToolTip(u"Veltrane V3 - Conexión TCP"_s);
     // The platform pops the menu up at the cursor on a right click.
     FTrayIconData->setContextMenu(FTrayMenu);
     connect(FTrayIconData, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) { WMTrayIcon(reason); });
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                RunReportingFailures([this, reason] { WMTrayIcon(reason); });
+            });
     FTrayIconData->show();
     FInTray = false;
 }

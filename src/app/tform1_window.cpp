@@ -1,8 +1,7 @@
 // The window's design: every control under its name, laid out for an
 // operator who glances at it from across the back office.
-#include "app/tform1.h"
-
 #include "app/app_icon.h"
+#include "app/tform1.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -118,12 +117,11 @@ void TForm1::BuildWindow()
 
     // Pump tiles: caption LabelN and status surtidorN, in declaration order.
     std::array<QLabel**, 2 * kPumpCount> tileLabels = {
-        &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10,
-        &surtidor4, &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,
-        &Label14, &surtidor8,  &Label15, &surtidor9,  &Label16, &surtidor10, &Label17,
-        &surtidor11, &Label18, &surtidor12, &Label19, &surtidor13, &Label20, &surtidor14,
-        &Label21, &surtidor15, &Label22, &surtidor16, &Label23, &surtidor17, &Label24,
-        &surtidor18, &Label25, &surtidor19, &Label26, &surtidor20};
+        &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10, &surtidor4,
+        &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,  &Label14, &surtidor8,
+        &Label15, &surtidor9,  &Label16, &surtidor10, &Label17, &surtidor11, &Label18, &surtidor12,
+        &Label19, &surtidor13, &Label20, &surtidor14, &Label21, &surtidor15, &Label22, &surtidor16,
+        &Label23, &surtidor17, &Label24, &surtidor18, &Label25, &surtidor19, &Label26, &surtidor20};
     auto* pumpsBox = new QGroupBox(u"Surtidores"_s, this);
     auto* pumpsGrid = new QGridLayout(pumpsBox);
     pumpsGrid->setSpacing(8);
@@ -225,19 +223,22 @@ void TForm1::BuildWindow()
     }
     setTabOrder(rc, Button2);
 
-    connect(ButtonConnect, &QPushButton::clicked, this, [this] { ButtonConnectClick(); });
-    connect(ButtonDisconnect, &QPushButton::clicked, this, [this] { ButtonDisconnectClick(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    connect(ButtonClosePump, &QPushButton::clicked, this,
-            [this] { RunReportingFailures([this] { ButtonClosePumpClick(); }); });
-    connect(Button1, &QPushButton::clicked, this,
-            [this] { RunReportingFailures([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this,
-            [this] { RunReportingFailures([this] { Button2Click(); }); });
-    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
-    connect(auto_conectar, &QTimer::timeout, this, [this] { auto_conectarTimer(); });
+    // No exception may cross Qt's event loop: whatever a handler does not
+    // handle itself reaches the default failure handler here.
+    const auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { RunReportingFailures([this, handler] { (this->*handler)(); }); });
+    };
+    on(ButtonConnect, &QPushButton::clicked, &TForm1::ButtonConnectClick);
+    on(ButtonDisconnect, &QPushButton::clicked, &TForm1::ButtonDisconnectClick);
+    on(Button3, &QPushButton::clicked, &TForm1::Button3Click);
+    on(ButtonClosePump, &QPushButton::clicked, &TForm1::ButtonClosePumpClick);
+    on(Button1, &QPushButton::clicked, &TForm1::Button1Click);
+    on(Button2, &QPushButton::clicked, &TForm1::Button2Click);
+    on(SpeedButton1, &QToolButton::clicked, &TForm1::SpeedButton1Click);
+    on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    on(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
+    on(auto_conectar, &QTimer::timeout, &TForm1::auto_conectarTimer);
 
     // The automatic connection is part of the design: enabled at creation,
     // it connects once, shortly after start.
@@ -262,4 +263,3 @@ void TForm1::SpeedButton1Click()
 }
 
 } // namespace veltrane
-
