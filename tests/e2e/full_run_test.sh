@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The real program against forecourt-sim (sped up, pumps calling at random)
+# for about a minute: afterwards its sale file, pump state file and the
+# authorizations it sent must agree with the stand-in's record of the run
+# (check_run.py). The run lasts until the sales poll has gone past a whole
+# cycle of the twenty pumps, however fast or slow the machine is.
+# Usage (under tests/e2e/with-desktop):
+#   full_run_test.sh VELTRANE_EXECUTABLE FORECOURT_SIM_EXECUTABLE [PORT]
+# VELTRANE_E2E_SEED repeats the pump model of an earlier run.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+program=$1
+sim=$2
+port=${3:-3011}
+seed=${VELTRANE_E2E_SEED:-$((RANDOM * 32768 + RANDOM))}
+# 25 sales checks, one every 2 s: every pump asked at least once after the
+# pumps have had time to sell.
+sales_checks=25
+
+work=$(mktemp -d)
+home=$work/home
+mkdir -p "$home"
+log=$home/corvane/debug.log
+record=$work/sim.jsonl
+program_pid=
+sim_pid=
+finish() {
+  local status=$?
+  [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null || true
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  if ((status == 0)); then
+    rm -rf "$work"
+  else
+    echo "seed $seed; the run's files are kept in $work" >&2
+  fi
+}
+trap finish EXIT
+
+count_sales_exchanges() {
+  grep -F '"name":"REQ_GET_PUMP_SALES"' "$record" 2>/dev/null | grep -cF '"type":"exchange"' || true
+}
+
+echo "forecourt-sim seed $seed"
+"$sim" --listen "127.0.0.1:$port" --seed "$seed" --speed 10 --mean-idle 30 \
+  --record "$record" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+wait_for 10 grep -q '^LISTENING' "$work/sim.out" ||
+  fail "forecourt-sim is not listening on port $port: $(cat "$work/sim.err")"
+
+HOME=$home "$program" >"$work/program.out" 2>&1 &
+program_pid=$!
+wait_for 20 log_has "$log" "Monitoreo iniciado" ||
+  fail "monitoring did not start (log: $(log_lines "$log" | tail -n 5))"
+
+wait_for 150 eval '(($(count_sales_exchanges) >= sales_checks))' ||
+  fail "only $(count_sales_exchanges) sales checks reached the controller"
+kill -0 "$program_pid" 2>/dev/null || fail "the program ended by itself"
+
+kill -TERM "$program_pid"
+wait_for 15 eval '! kill -0 "$program_pid" 2>/dev/null' || fail "SIGTERM did not end the program"
+status=0
+wait "$program_pid" || status=$?
+program_pid=
+((status == 0)) || fail "the program exited with $status"
+# The shutdown: monitoring stopped (pump states saved, pool freed) after the
+# closing banner.
+shutdown=$(log_lines "$log" | sed -n '/^=== APLICACIÓN CERRANDO ===$/,$p')
+grep -qxF "Monitoreo detenido" <<<"$shutdown" && [[ $(tail -n 1 <<<"$shutdown") == "Pool de clientes liberado" ]] ||
+  fail "unexpected shutdown lines: $shutdown"
+
+kill -TERM "$sim_pid"
+status=0
+wait "$sim_pid" || status=$?
+sim_pid=
+((status == 0)) || fail "forecourt-sim exited with $status"
+
+python3 "$here/check_run.py" --record "$record" --data-dir "$home/corvane" \
+  --min-sales 3 --min-authorizations 3 || fail "the program's files disagree with the record"
+echo "PASS: sales, pump states and authorizations of a $((SECONDS)) s run agree with the controller"
