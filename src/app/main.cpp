@@ -11,7 +11,6 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"Veltrane"_s);
-    QApplication::setApplicationDisplayName(u"Veltrane"_s);
     QApplication::setWindowIcon(veltrane::AppIcon());
     // The program lives in the notification area: hiding the window must not
     // end it; closing the window or "Salir" does.

@@ -128,7 +128,7 @@ void TForm1::BuildWindow()
     for (int pump = 1; pump <= kPumpCount; ++pump) {
         auto* tile = new QFrame(pumpsBox);
         tile->setObjectName(u"pumpTile"_s);
-        tile->setMinimumSize(120, 64);
+        tile->setMinimumHeight(64);
         auto* tileLayout = new QVBoxLayout(tile);
         tileLayout->setContentsMargins(10, 6, 10, 6);
         tileLayout->setSpacing(2);
@@ -142,7 +142,8 @@ void TForm1::BuildWindow()
         QFont statusFont = status->font();
         statusFont.setPointSizeF(statusFont.pointSizeF() * 1.3);
         status->setFont(statusFont);
-        status->setMinimumWidth(status->fontMetrics().horizontalAdvance(u"WWWWWWWWWW"_s));
+        // Room for the longest status (ten characters) without truncation.
+        tile->setMinimumWidth(status->fontMetrics().horizontalAdvance(u"FUELLINGXX"_s) + 24);
         caption->setAlignment(Qt::AlignHCenter);
         status->setAlignment(Qt::AlignHCenter);
         tileLayout->addWidget(caption);
@@ -179,8 +180,10 @@ void TForm1::BuildWindow()
     auto* pumpCaption = makeLabel(commandsBox, u"pumpCaption"_s, u"&Surtidor:"_s);
     pumpCaption->setBuddy(Edit1);
     auto* pumpRow = new QHBoxLayout;
+    pumpRow->setSpacing(8);
     pumpRow->addWidget(pumpCaption);
     pumpRow->addWidget(Edit1);
+    pumpRow->addSpacing(8);
     pumpRow->addWidget(ButtonClosePump);
     pumpRow->addWidget(Button1);
     pumpRow->addStretch(1);
