@@ -1,0 +1,46 @@
+// The check that a framed reply has fully arrived, against its own rules:
+// only "digits|5|body" with at least five digits can be complete, and then
+// the announced body has arrived.
+#include "fuzz_support.h"
+
+#include "monitor/framed_reply.h"
+
+using veltrane::fuzzing::Bytes;
+using veltrane::monitor::CheckFramedReply;
+using veltrane::monitor::FrameState;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArrayView bytes = Bytes(data, size);
+    const auto check = CheckFramedReply(bytes);
+    qsizetype digits = 0;
+    while (digits < bytes.size() && bytes[digits] >= '0' && bytes[digits] <= '9') {
+        ++digits;
+    }
+    switch (check.state) {
+    case FrameState::Complete:
+        FUZZ_CHECK(digits >= 5);
+        FUZZ_CHECK(bytes.sliced(digits).startsWith("|5|"));
+        FUZZ_CHECK(check.announced >= 0);
+        FUZZ_CHECK(check.received == bytes.size() - digits - 3);
+        FUZZ_CHECK(check.received >= check.announced);
+        break;
+    case FrameState::Incomplete:
+        FUZZ_CHECK(digits >= 1);
+        // The length is unknown, the separator has not all arrived, or the
+        // body is short.
+        FUZZ_CHECK(check.announced < 0 || bytes.size() < digits + 3 ||
+                   check.received < check.announced);
+        break;
+    case FrameState::NotFramed:
+        FUZZ_CHECK(check.announced == -1);
+        break;
+    }
+    // A byte more never turns a complete reply into an incomplete one.
+    if (check.state == FrameState::Complete) {
+        QByteArray longer = bytes.toByteArray();
+        longer.append('x');
+        FUZZ_CHECK(CheckFramedReply(longer).state == FrameState::Complete);
+    }
+    return 0;
+}

@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""Checks a soak run: forecourt-sim's JSON-lines record against the program's
+data files and resident memory samples.
+
+Checks (each failure is listed and the exit code is 1):
+- the program was still running at the end and ended with exit code 0;
+- it was still polling: a status request in the last seconds before the
+  stand-in stopped;
+- after every controller restart, status and sales requests resumed;
+- every sale served in a whole, valid reply that reached the program inside
+  its wait is in sale.txt exactly once, with the columns the reply gives;
+- every row of sale.txt is a sale the stand-in served, with those columns;
+  no sale is recorded twice; the header is the first line;
+- the pump state file has one line per pump;
+- resident memory at the end is within the allowed growth of the memory after
+  the warm-up (both reported).
+
+The row is rebuilt from the reply bytes the way the program reads them
+(7-bit ASCII, bytes above 127 as U+FFFD, written as "?" in Windows-1252).
+"""
+import argparse
+import collections
+import csv
+import decimal
+import json
+import pathlib
+import sys
+
+HEADER = ("ID Venta,# de Venta,Fecha de Fin,Hora de Fin,Surtidor,Manguera,ID Producto,"
+          "Combustible,Volumen,Vol Compensado,PPU,Monto,Totaliz. Inicial,TC Inicial,"
+          "Volumen Final,TC Final,Temp media,Tipo de Venta,Tipo de Pago")
+BUILT_IN = {  # code: (name, system identifier)
+    "3": ("Gasolina Excellium", "3"),
+    "6": ("Gasolina Regular", "4"),
+    "7": ("Diesel Regular", "2"),
+    "8": ("Diesel Excellium", "5"),
+    "9": ("Gasolina Racing X", "6"),
+}
+SALES_PAUSE_MS = 150
+SALES_WAIT_MS = 800
+# The stand-in stamps a request when its last byte is read, a moment after
+# the program sent it: replies finished this close to the end of the wait
+# may or may not have been seen, and are not held against the program.
+WINDOW_MARGIN_MS = 60
+
+
+def field(reply, key):
+    """The value after key= where a field starts, as the program reads it."""
+    needle = key + "="
+    start = 0
+    while True:
+        at = reply.find(needle, start)
+        if at < 0:
+            return ""
+        if at == 0 or reply[at - 1] == "|":
+            rest = reply[at + len(needle):]
+            bar = rest.find("|")
+            value = rest if bar < 0 else rest[:bar]
+            return value.replace("\r", "").replace("\n", "")
+        start = at + 1
+
+
+def format_decimal(text, decimals):
+    """The sale file's number style for the numbers the stand-in writes."""
+    places = 3 if decimals == 3 else 1
+    stripped = text.strip(" ")
+    try:
+        if not stripped or any(c not in "0123456789.+-eE" for c in stripped):
+            return text
+        value = float(stripped)
+    except ValueError:
+        return text
+    if abs(value) >= 1e18:
+        return text
+    exact = decimal.Decimal(value)
+    ctx = decimal.Context(prec=18, rounding=decimal.ROUND_HALF_EVEN)
+    cut = ctx.plus(exact)
+    rounded = cut.quantize(decimal.Decimal(1).scaleb(-places), rounding=decimal.ROUND_HALF_UP)
+    negative = rounded < 0 and rounded != 0
+    digits = f"{abs(rounded):.{places}f}"
+    integer, fraction = digits.split(".")
+    groups = []
+    while len(integer) > 3:
+        groups.insert(0, integer[-3:])
+        integer = integer[:-3]
+    groups.insert(0, integer)
+    return ("-" if negative else "") + ".".join(groups) + "," + fraction
+
+
+def payment(pay_ty1):
+    p = "".join(pay_ty1).strip("".join(chr(c) for c in range(33)))
+    if p in ("", "0"):
+        return "No Asignado", "Ventas"
+    if p.upper() == "EFECTIVO" and p.isascii():
+        return "EFECTIVO", "Ventas EFECTIVO"
+    return p, "Ventas"
+
+
+def expected_row(reply_bytes_text):
+    """The row the program writes for a reply (record text: byte n = U+00nn)."""
+    reply = "".join(c if ord(c) < 128 else "\ufffd" for c in reply_bytes_text)
+    f = {k: field(reply, k) for k in ("SA1", "TI1", "DA1", "STI1", "PM", "HO1", "GR1", "VO1",
+                                      "PU1", "AM1", "IV1", "FV1", "AVGTM1", "PAY_TY1")}
+    da1, sti1 = f["DA1"], f["STI1"]
+    date = f"{da1[6:8]}/{da1[4:6]}/{da1[0:4]}" if len(da1) == 8 else da1
+    time = f"{sti1[0:2]}:{sti1[2:4]}:{sti1[4:6]}" if len(sti1) == 6 else sti1
+    name, ident = BUILT_IN.get(f["GR1"], (f"Desconocido (ID:{f['GR1']})", f["GR1"]))
+    tipo_pago, tipo_venta = payment(f["PAY_TY1"])
+    columns = [f["SA1"], f["TI1"], date, time, f["PM"], f["HO1"], ident, name,
+               format_decimal(f["VO1"], 3), format_decimal(f["VO1"], 3),
+               format_decimal(f["PU1"], 1), format_decimal(f["AM1"], 1),
+               format_decimal(f["IV1"], 3), "0,000", format_decimal(f["FV1"], 3), "0,000",
+               f["AVGTM1"], tipo_venta, tipo_pago]
+    row = ",".join(columns)
+    # The file is Windows-1252: U+FFFD has no place there and becomes "?".
+    return row.replace("\ufffd", "?"), (f["SA1"], f["TI1"])
+
+
+def read_lines(path):
+    data = path.read_bytes()
+    if data.startswith(b"\xef\xbb\xbf"):
+        text = data[3:].decode("utf-8")
+    else:
+        text = data.decode("cp1252", errors="replace")
+    return text.replace("\r\n", "\n").replace("\r", "\n").split("\n")[:-1] if text else []
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--record", required=True, type=pathlib.Path)
+    ap.add_argument("--data", required=True, type=pathlib.Path)
+    ap.add_argument("--rss", type=pathlib.Path)
+    ap.add_argument("--program-exit", default="0")
+    ap.add_argument("--seconds", type=float, default=0)
+    ap.add_argument("--report", type=pathlib.Path)
+    ap.add_argument("--max-growth-kib", type=int, default=8192,
+                    help="allowed growth of resident memory after the warm-up")
+    args = ap.parse_args()
+
+    failures = []
+    entries = [json.loads(line) for line in args.record.read_text("utf-8").splitlines() if line]
+    by_type = collections.defaultdict(list)
+    for e in entries:
+        by_type[e["type"]].append(e)
+    stop_ms = by_type["stop"][-1]["t_ms"] if by_type["stop"] else entries[-1]["t_ms"]
+
+    # --- faults injected, by kind
+    fault_counts = collections.Counter()
+    outcomes = collections.Counter()
+    for e in by_type["exchange"]:
+        fault_counts.update(e.get("faults", []))
+        outcomes[e["outcome"]] += 1
+    restarts = [e["t_ms"] for e in by_type["restart"]]
+    refusals = [e for e in by_type["refuse_start"] if e.get("detail") != "restart"]
+
+    # --- the program is alive and polling
+    if args.program_exit != "0":
+        failures.append(f"the program's end: {args.program_exit} (expected exit code 0)")
+    status_requests = [e["t_ms"] for e in by_type["request"] if e["name"] == "REQ_PUMP_STATUS"]
+    sales_requests = [e["t_ms"] for e in by_type["request"] if e["name"] == "REQ_GET_PUMP_SALES"]
+    last_status = max(status_requests, default=-1)
+    if stop_ms - last_status > 6000:
+        failures.append(f"no status request in the last 6 s (last at {last_status} ms, "
+                        f"stop at {stop_ms} ms)")
+
+    # --- back after every restart
+    resume_gaps = []
+    for t in restarts:
+        if stop_ms - t < 15000:
+            continue
+        after_status = [r for r in status_requests if r > t]
+        after_sales = [r for r in sales_requests if r > t]
+        if not after_status or not after_sales:
+            failures.append(f"no requests after the restart at {t} ms")
+            continue
+        gap = max(after_status[0], after_sales[0]) - t
+        resume_gaps.append(gap)
+        if gap > 12000:
+            failures.append(f"requests resumed {gap} ms after the restart at {t} ms")
+
+    # --- sales
+    served = collections.defaultdict(set)  # (SA1, TI1) -> rows the replies allow
+    must = {}  # (SA1, TI1) -> first exchange that the program must have recorded
+    uncertain = 0
+    for e in by_type["exchange"]:
+        if e["name"] != "REQ_GET_PUMP_SALES" or not e.get("sale") or not e["sale"].get("TI1"):
+            continue
+        if e["outcome"] != "replied":
+            continue
+        row, key = expected_row(e["reply"])
+        if key[1]:
+            served[key].add(row)
+        if not e["valid"] or "late" in e["faults"] or e["t_ms"] > stop_ms - 5000:
+            continue
+        deadline = e["t_ms"] + SALES_PAUSE_MS + SALES_WAIT_MS
+        if e["done_ms"] > deadline:
+            continue
+        if e["done_ms"] > deadline - WINDOW_MARGIN_MS:
+            uncertain += 1
+            continue
+        sale_key = (e["sale"]["SA1"], e["sale"]["TI1"])
+        if key != sale_key:
+            failures.append(f"record: reply {key} but sale {sale_key} in exchange {e['id']}")
+        must.setdefault(key, e)
+
+    sale_path = args.data / "sale.txt"
+    lines = read_lines(sale_path) if sale_path.exists() else []
+    rows = lines[1:]
+    if lines and lines[0] != HEADER:
+        failures.append(f"sale.txt: first line is not the header: {lines[0]!r}")
+    recorded = collections.Counter()
+    corrupted = []
+    for row in rows:
+        parts = row.split(",")
+        key = (parts[0], parts[1] if len(parts) > 1 else "")
+        recorded[key] += 1
+        if row not in served.get(key, set()):
+            corrupted.append(row)
+    duplicated = sorted(k for k, n in recorded.items() if n > 1)
+    lost = sorted(k for k in must if recorded[k] == 0)
+    for row in corrupted:
+        failures.append(f"sale.txt: row that no served reply gives: {row}")
+    for key in duplicated:
+        failures.append(f"sale.txt: sale {key} recorded {recorded[key]} times")
+    for key in lost:
+        failures.append(f"sale lost: {key}, served whole in exchange {must[key]['id']} "
+                        f"at {must[key]['t_ms']} ms")
+
+    state_path = args.data / "estsur.txt"
+    state_lines = read_lines(state_path) if state_path.exists() else []
+    if [line.split("=")[0] for line in state_lines] != [str(n) for n in range(1, 21)]:
+        failures.append(f"estsur.txt: not one line per pump: {state_lines!r}")
+
+    # --- memory
+    memory = {}
+    if args.rss and args.rss.exists():
+        samples = [(int(s), int(k)) for s, k in csv.reader(args.rss.open()) if s and k]
+        if samples:
+            warm = max(10, int(args.seconds * 0.1)) if args.seconds else 10
+            after_warm = [k for s, k in samples if s >= warm] or [samples[-1][1]]
+            memory = {"start_kib": after_warm[0], "end_kib": samples[-1][1],
+                      "max_kib": max(k for _, k in samples), "warm_up_s": warm,
+                      "samples": len(samples)}
+            growth = memory["end_kib"] - memory["start_kib"]
+            memory["growth_kib"] = growth
+            if growth > args.max_growth_kib:
+                failures.append(f"resident memory grew by {growth} KiB after the warm-up "
+                                f"({memory['start_kib']} -> {memory['end_kib']} KiB)")
+        else:
+            failures.append("no memory samples")
+
+    report = {
+        "duration_ms": stop_ms,
+        "requests": {"status": len(status_requests), "sales": len(sales_requests),
+                     "all": len(by_type["request"])},
+        "exchange_outcomes": dict(outcomes),
+        "faults": dict(sorted(fault_counts.items())),
+        "restarts": len(restarts),
+        "refusals": len(refusals),
+        "connections": len(by_type["connect"]),
+        "resume_after_restart_ms": {"max": max(resume_gaps, default=None),
+                                    "checked": len(resume_gaps)},
+        "sales_completed_by_model": len(by_type["sale"]),
+        "sales_served": len(served),
+        "sales_served_whole_in_time": len(must),
+        "sales_uncertain_timing": uncertain,
+        "rows_in_sale_file": len(rows),
+        "lost": len(lost), "duplicated": len(duplicated), "corrupted": len(corrupted),
+        "memory": memory,
+        "failures": failures,
+    }
+    text = json.dumps(report, indent=2, ensure_ascii=False)
+    print(text)
+    if args.report:
+        args.report.write_text(text + "\n", "utf-8")
+    if failures:
+        print(f"SOAK FAILED: {len(failures)} problem(s)", file=sys.stderr)
+        return 1
+    print("SOAK PASSED")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
