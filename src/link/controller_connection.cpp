@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace veltrane::link {
 
@@ -63,6 +64,9 @@ void ControllerConnection::Connect()
 
 bool ControllerConnection::pullAvailable(bool throwWhenPeerGone)
 {
+    if (full()) {
+        return true; // what the socket noticed waits until room is made
+    }
     const std::optional<SocketError> gone = FSocket->ReceiveAvailable(FReceived);
     if (!gone) {
         return true;
@@ -74,9 +78,14 @@ bool ControllerConnection::pullAvailable(bool throwWhenPeerGone)
     return false;
 }
 
+bool ControllerConnection::full() const
+{
+    return FReceived.size() >= kMaxHeldBytes;
+}
+
 void ControllerConnection::pullQuietly()
 {
-    if (FSocket) {
+    if (FSocket && !full()) {
         (void)FSocket->ReceiveAvailable(FReceived);
     }
 }
@@ -153,6 +162,11 @@ void ControllerConnection::waitForMoreThan(std::size_t held, int ms)
         return;
     }
     const Clock::time_point deadline = Clock::now() + milliseconds(limitMs);
+    if (full()) {
+        // Nothing more will be taken: the wait is as long as with a silent peer.
+        std::this_thread::sleep_until(deadline);
+        return;
+    }
     for (;;) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
@@ -168,7 +182,7 @@ void ControllerConnection::waitForMoreThan(std::size_t held, int ms)
         if (!readable) {
             return;
         }
-        if (!pullAvailable(false) || FReceived.size() > held) {
+        if (!pullAvailable(false) || FReceived.size() > held || full()) {
             return;
         }
     }
@@ -183,8 +197,7 @@ bool ControllerConnection::HasReceivedData()
 QString ControllerConnection::TakeReceivedText()
 {
     pullQuietly();
-    const QString text =
-        DecodeWireText(QByteArrayView(FReceived.data(), qsizetype(FReceived.size())));
+    QString text = DecodeWireText(QByteArrayView(FReceived.data(), qsizetype(FReceived.size())));
     FReceived.clear();
     return text;
 }

@@ -19,7 +19,7 @@ using std::chrono::milliseconds;
 
 // One pass of ReceiveAvailable takes at most this much, so that a peer that
 // never stops sending cannot hold the caller forever.
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 constexpr int kMaxChunksPerPass = 64;
 
 // Milliseconds left until deadline for poll(), rounded up so that a wait

@@ -250,7 +250,8 @@ QString FormatDecimal(const QString& text, int decimals, QChar decimalSeparator)
 
     const bool zero = intDigits == "0" && fraction.find_first_not_of('0') == std::string::npos;
     QString out;
-    out.reserve(static_cast<qsizetype>(intDigits.size() + intDigits.size() / 3 + 6));
+    const auto intCount = static_cast<qsizetype>(intDigits.size());
+    out.reserve(intCount + intCount / 3 + 6);
     if (*parsed < 0 && !zero) {
         out.append(u'-');
     }

@@ -127,7 +127,7 @@ void LoadProductNames(const QString& path, ProductMap& names, ProductMap& id2, L
 
 QString GetFuelName(const ProductMap& names, const QString& code, LogSink& log)
 {
-    const QString name = names.Value(code);
+    QString name = names.Value(code);
     if (name.isEmpty()) {
         log.WriteLog(u"GetFuelName: Producto no encontrado para GR1="_s + code);
         return u"Desconocido (ID:"_s + code + u')';
@@ -138,7 +138,7 @@ QString GetFuelName(const ProductMap& names, const QString& code, LogSink& log)
 QString GetProductID2(const ProductMap& id2, const QString& code, LogSink& log)
 {
     log.WriteLog(u"GetProductID2: Buscando ID2 para GR1="_s + quoted(code));
-    const QString id = id2.Value(code);
+    QString id = id2.Value(code);
     if (id.isEmpty()) {
         log.WriteLog(u"GetProductID2: *** NO ENCONTRADO *** usando GR1 como ID2"_s);
         return code;

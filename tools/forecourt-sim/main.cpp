@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -42,7 +44,7 @@ void onTerminationSignal(QObject* owner, std::function<void()> handler)
         return;
     }
     auto* notifier = new QSocketNotifier(gSignalPipe[1], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [handler] {
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [handler = std::move(handler)] {
         char byte = 0;
         [[maybe_unused]] const auto n = ::read(gSignalPipe[1], &byte, 1);
         handler();

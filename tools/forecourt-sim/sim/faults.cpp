@@ -22,7 +22,7 @@ int WindowMs(RequestClass requestClass)
 }
 
 FaultPlanner::FaultPlanner(FaultSettings settings, quint64 seed)
-    : FSettings(std::move(settings)), FRng(seed ^ 0x5eed'fa17'0000'0001ULL)
+    : FSettings(settings), FRng(seed ^ 0x5eed'fa17'0000'0001ULL)
 {
 }
 

@@ -22,7 +22,7 @@ class FrameReader
 {
 public:
     static constexpr qsizetype kMaxDigits = 9;
-    static constexpr qsizetype kMaxBody = 4 * 1024 * 1024;
+    static constexpr qsizetype kMaxBody = qsizetype{4} * 1024 * 1024;
 
     enum class Result
     {
