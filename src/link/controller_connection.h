@@ -19,6 +19,11 @@ class ControllerConnection
 {
 public:
     static constexpr int kDefaultTimeoutMs = 2000;
+    // Received data is taken from the socket only while less than this is
+    // held: a controller that never stops sending cannot make the program
+    // hold more than this plus one pass of the socket (4 MiB). A reply is a
+    // few hundred bytes.
+    static constexpr std::size_t kMaxHeldBytes = 8 * 1024 * 1024;
 
     ControllerConnection();
     ControllerConnection(QString host, quint16 port);
@@ -60,7 +65,8 @@ public:
     void WaitForData(int ms);
     // Waits until more data arrive than are held now, at most ms (bounded by
     // the read time-out); at once when not open, early when the controller
-    // closes. For a reader that must have a whole framed reply.
+    // closes. For a reader that must have a whole framed reply. With
+    // kMaxHeldBytes held nothing more can arrive: it waits the whole time.
     void WaitForMoreData(int ms);
     // Without waiting.
     bool HasReceivedData();
@@ -84,6 +90,7 @@ private:
     // with it until an operation that may fail asks.
     void waitForMoreThan(std::size_t held, int ms);
     void pullQuietly();
+    bool full() const;
     std::string addressForMessages() const;
 
     QString FHost;
