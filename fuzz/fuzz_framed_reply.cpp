@@ -42,5 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         longer.append('x');
         FUZZ_CHECK(CheckFramedReply(longer).state == FrameState::Complete);
     }
+    // Where a frame starts after a stale tail: a whole run of five or more
+    // digits and "|5|" at that place, and nothing framed before it.
+    const qsizetype start = veltrane::monitor::FrameStart(bytes);
+    FUZZ_CHECK(start >= 0 && start <= bytes.size());
+    if (start > 0) {
+        FUZZ_CHECK(check.state == FrameState::NotFramed);
+        FUZZ_CHECK(bytes[start - 1] < '0' || bytes[start - 1] > '9');
+        FUZZ_CHECK(CheckFramedReply(bytes.sliced(start)).state != FrameState::NotFramed);
+        FUZZ_CHECK(bytes.sliced(start).indexOf("|5|") >= 5);
+    }
     return 0;
 }

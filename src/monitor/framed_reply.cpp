@@ -48,4 +48,27 @@ FrameCheck CheckFramedReply(QByteArrayView bytes)
     return check;
 }
 
+qsizetype FrameStart(QByteArrayView bytes)
+{
+    if (CheckFramedReply(bytes).state != FrameState::NotFramed) {
+        return 0;
+    }
+    // A frame starts with a whole run of digits (at least five) and "|5|".
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype bar = bytes.indexOf(QByteArrayView(kSeparator, kSeparatorSize), from);
+        if (bar < 0) {
+            return 0;
+        }
+        qsizetype begin = bar;
+        while (begin > 0 && isDigit(bytes[begin - 1])) {
+            --begin;
+        }
+        if (bar - begin >= kMinDigits && bar - begin <= kMaxDigits) {
+            return begin;
+        }
+        from = bar + 1;
+    }
+}
+
 } // namespace veltrane::monitor

@@ -22,4 +22,10 @@ struct FrameCheck
 
 FrameCheck CheckFramedReply(QByteArrayView bytes);
 
+// Where the first framed reply begins in bytes that do not begin with one:
+// what stands before it is the tail of a reply that arrived after its wait
+// and was read together with the next reply, and must not lend it fields.
+// 0 when the bytes begin with a frame (or its start) or hold no frame.
+qsizetype FrameStart(QByteArrayView bytes);
+
 } // namespace veltrane::monitor
