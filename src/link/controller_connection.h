@@ -23,7 +23,7 @@ public:
     // held: a controller that never stops sending cannot make the program
     // hold more than this plus one pass of the socket (4 MiB). A reply is a
     // few hundred bytes.
-    static constexpr std::size_t kMaxHeldBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t kMaxHeldBytes = std::size_t{8} * 1024 * 1024;
 
     ControllerConnection();
     ControllerConnection(QString host, quint16 port);
