@@ -9,6 +9,12 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Veltrane")
 # An older version is removed first, so no stale Qt files are left behind.
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 
+# The program's icon on the installer, the uninstaller and the entry in the
+# list of installed programs.
+set(CPACK_NSIS_MUI_ICON ${CMAKE_CURRENT_LIST_DIR}/veltrane.ico)
+set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_LIST_DIR}/veltrane.ico)
+set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\veltrane.exe")
+
 # Start-menu shortcut: program file name (in bin\), then the shortcut's text.
 set(CPACK_PACKAGE_EXECUTABLES "veltrane" "Veltrane")
 
