@@ -15,7 +15,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # The autostart entry lives in /etc, so it is a configuration file: an
 # administrator who turns autostart off (Hidden=true) keeps that on upgrades.
-set(_autostart_entry ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart/veltrane.desktop)
+set(_autostart_entry ${_autostart_dir}/veltrane.desktop)
 if(_autostart_entry MATCHES "^/etc/")
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/conffiles "${_autostart_entry}\n")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles)
