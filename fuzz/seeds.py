@@ -62,6 +62,7 @@ def main() -> None:
         if name.startswith("sale") or name == "no_sale":
             write("sale_row", name, data)
     write("framed_reply", "digits_only", b"000")
+    write("framed_reply", "stale_tail", b"|PAY_TY1=TARJETA||^" + frame(SALE))
     write("framed_reply", "six_digits", b"100000|5|" + b"x" * 10)
 
     numbers = [b"1234.5", b"12.3456", b"999.96", b"-0.04", b" 12.5 ", b"1e3", b".5", b"5.",
@@ -103,5 +104,19 @@ def main() -> None:
         write("sale_file", name, data)
 
 
+def product_map_seeds() -> None:
+    seeds = {
+        "catalogue": "3\tGasolina Excellium\n6\tGasolina Regular\n7\tDiesel Regular\n"
+                     "8\tDiesel Excellium\n9\tGasolina Racing X\n6\n",
+        "replace_remove": "5\tGas\n5\t\n5\tDiesel\na\tx\nA\ty\nA\n",
+        "keys_with_equals": "a=b\tName\na\nA=B\nx=y=z\tv\nx\t\nx=y\n",
+        "case_folding": "\u00c9\t1\n\u00e9\n\u1e9e\t2\n\u00df\nstra\u00dfe\t3\nSTRASSE\n",
+        "empty_key": "\tGas\n\t\n\tx\n\n",
+    }
+    for name, text in seeds.items():
+        write("product_map", name, text.encode("utf-8"))
+
+
 if __name__ == "__main__":
     main()
+    product_map_seeds()
