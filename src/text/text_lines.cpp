@@ -17,9 +17,12 @@ bool startsWith(QByteArrayView bytes, const char* mark, qsizetype n)
     return bytes.size() >= n && bytes.first(n) == QByteArrayView(mark, n);
 }
 
+// The caller has taken the mark off already: a second U+FEFF is text, and
+// must survive the file being written back.
 QString decodeWith(QStringDecoder::Encoding encoding, QByteArrayView bytes)
 {
-    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(encoding,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
 }
 
