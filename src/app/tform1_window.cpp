@@ -116,7 +116,7 @@ void TForm1::BuildWindow()
     Button2 = makeButton(this, u"Button2"_s, u"Enviar cambio de &precio"_s);
 
     // Pump tiles: caption LabelN and status surtidorN, in declaration order.
-    std::array<QLabel**, 2 * kPumpCount> tileLabels = {
+    std::array<QLabel**, 2 * std::size_t{kPumpCount}> tileLabels = {
         &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10, &surtidor4,
         &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,  &Label14, &surtidor8,
         &Label15, &surtidor9,  &Label16, &surtidor10, &Label17, &surtidor11, &Label18, &surtidor12,
@@ -132,8 +132,9 @@ void TForm1::BuildWindow()
         auto* tileLayout = new QVBoxLayout(tile);
         tileLayout->setContentsMargins(10, 6, 10, 6);
         tileLayout->setSpacing(2);
-        QLabel*& caption = *tileLabels[static_cast<std::size_t>(2 * (pump - 1))];
-        QLabel*& status = *tileLabels[static_cast<std::size_t>(2 * (pump - 1) + 1)];
+        const auto slot = 2 * static_cast<std::size_t>(pump - 1);
+        QLabel*& caption = *tileLabels[slot];
+        QLabel*& status = *tileLabels[slot + 1];
         caption = makeLabel(tile, u"Label%1"_s.arg(pump + 6), u"Surtidor %1"_s.arg(pump));
         QFont captionFont = caption->font();
         captionFont.setBold(true);
