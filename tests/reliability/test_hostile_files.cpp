@@ -233,6 +233,12 @@ private Q_SLOTS:
             << false;
         QTest::newRow("last line cut short")
             << u"cut"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s << true;
+        // A kill between the two steps of the atomic replace (link the new
+        // file under a temporary name, rename it over the old) leaves such a
+        // copy; later runs must neither trip over it nor touch it.
+        QTest::newRow("a leftover copy beside it")
+            << u"leftover"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s
+            << true;
         QTest::newRow("200 000 rows")
             << u"large"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s
             << true;
@@ -256,6 +262,10 @@ private Q_SLOTS:
         } else if (attack == u"cut"_s) {
             before = saleFile({kOtherRow}) + "4701,12";
             QVERIFY(writeBytes(path, before));
+        } else if (attack == u"leftover"_s) {
+            before = saleFile({kOtherRow});
+            QVERIFY(writeBytes(path, before));
+            QVERIFY(writeBytes(path + u".Ab12Cd"_s, saleFile({})));
         } else if (attack == u"large"_s) {
             QStringList rows;
             for (int i = 0; i < 200'000; ++i) {
@@ -285,8 +295,12 @@ private Q_SLOTS:
         if (recorded) {
             QVERIFY(after.endsWith(QByteArray(kRow.toLatin1() + "\r\n")));
         }
-        // Nothing but the sale file is left in the data directory.
-        if (QFileInfo(data).isDir()) {
+        // Nothing but the sale file (and the planted copy) is in the data directory.
+        if (attack == u"leftover"_s) {
+            QCOMPARE(readBytes(path + u".Ab12Cd"_s), saleFile({}));
+            QCOMPARE(QDir(data).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+                     (QStringList{u"sale.txt"_s, u"sale.txt.Ab12Cd"_s}));
+        } else if (QFileInfo(data).isDir()) {
             QCOMPARE(QDir(data).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
                      QStringList{u"sale.txt"_s});
         }

@@ -138,7 +138,8 @@ def main():
     args = ap.parse_args()
 
     failures = []
-    entries = [json.loads(line) for line in args.record.read_text("utf-8").splitlines() if line]
+    # split("\n"), not splitlines(): reply bytes such as U+0085 are not line ends here.
+    entries = [json.loads(line) for line in args.record.read_text("utf-8").split("\n") if line]
     by_type = collections.defaultdict(list)
     for e in entries:
         by_type[e["type"]].append(e)
