@@ -21,6 +21,7 @@ Prints a report and writes it, with the raw figures, to OUT_DIR.
 """
 
 import argparse
+import collections
 import json
 import os
 import re
@@ -213,7 +214,7 @@ def analyse_record(path):
     # From a pump's change to CALLING to its REQ_AUTHORIZE arriving, for the
     # calls that began while the program was polling (after the warm-up, and
     # with time for one more cycle before it stopped).
-    latencies, unanswered, past_limit = [], 0, 0
+    latencies, unanswered, past_limit, slowest = [], 0, 0, []
     authorizations = [e for e in requests if e["name"] == "REQ_AUTHORIZE"]
     leaving = [e for e in entries if e["type"] == "status" and e["from"] == "CALLING"]
     ordinal = {}
@@ -223,10 +224,16 @@ def analyse_record(path):
         if not status[0]["t_ms"] <= t <= status[-1]["t_ms"] - 2000:
             continue
         end = next((e["t_ms"] for e in leaving if e["pump"] == pump and e["t_ms"] >= t), None)
+        # The change that an authorization causes is stamped from the model
+        # clock and may read a millisecond ahead of the request itself.
         answer = next((e for e in authorizations if e["pump"] == pump and e["t_ms"] >= t
-                       and (end is None or e["t_ms"] <= end)), None)
+                       and (end is None or e["t_ms"] <= end + 5)), None)
         if answer is not None:
             latencies.append(answer["t_ms"] - t)
+            between = collections.Counter(e["name"] for e in requests
+                                          if t <= e["t_ms"] < answer["t_ms"])
+            slowest.append((answer["t_ms"] - t, pump, t, between["REQ_PUMP_STATUS"],
+                            between["REQ_GET_PUMP_SALES"], between["REQ_AUTHORIZE"]))
         elif ordinal[pump] > 3:
             past_limit += 1
         else:
@@ -242,6 +249,7 @@ def analyse_record(path):
         "cycle_ms": cycles, "bare_cycle_ms": bare_cycles, "call_to_authorize_ms": latencies,
         "calls_not_authorized": unanswered, "calls_past_limit": past_limit,
         "over_1300_ms": sum(1 for x in latencies if x > 1300),
+        "slowest_authorizations": sorted(slowest, reverse=True)[:3],
     }
 
 
@@ -276,12 +284,16 @@ def text_report(report):
     lines.append(f"  change to CALLING -> REQ_AUTHORIZE: {describe(r['call_to_authorize_ms'])}; "
                  f"over 1300 ms: {r['over_1300_ms']}; calls not authorized: "
                  f"{r['calls_not_authorized']} (+{r['calls_past_limit']} past 3 per pump)")
+    for ms, pump, t, polls, sales, auths in r["slowest_authorizations"]:
+        lines.append(f"    pump {pump} calling at {t / 1000:.1f} s: authorized {ms} ms later, after "
+                     f"{polls} status polls, {sales} sales checks, {auths} other authorizations")
     s = m["samples"]
     lines.append(f"  CPU: {m['cpu_seconds']:.2f} s in {m['seconds']:.0f} s = "
                  f"{m['cpu_percent_of_core']:.2f} % of one core")
     lines.append(f"  RSS: start {s[0]['rss_kib'] / 1024:.1f} MiB, end {s[-1]['rss_kib'] / 1024:.1f} "
-                 f"MiB, peak {s[-1]['hwm_kib'] / 1024:.1f} MiB; every 5 s: "
-                 + " ".join(f"{x['rss_kib'] / 1024:.1f}" for x in s))
+                 f"MiB, peak {s[-1]['hwm_kib'] / 1024:.1f} MiB; along the run (MiB): "
+                 + " ".join(f"{x['s']:.0f}s:{x['rss_kib'] / 1024:.1f}"
+                            for x in s[::max(1, len(s) // 12)]))
     return "\n".join(lines)
 
 
