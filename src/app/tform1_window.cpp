@@ -6,11 +6,13 @@
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -37,7 +39,7 @@ QLineEdit* makeEdit(QWidget* parent, const QString& name, const QString& placeho
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setPlaceholderText(placeholder);
-    edit->setMaximumWidth(90);
+    edit->setMaximumWidth(140);
     return edit;
 }
 
@@ -158,6 +160,8 @@ void TForm1::BuildWindow()
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName(u"SpeedButton1"_s);
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    SpeedButton1->setText(u"Carpe&ta de datos"_s);
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SpeedButton1->setToolTip(u"Abrir la carpeta de datos (%1)"_s.arg(FFixed.dataDirectory));
     SpeedButton1->setAutoRaise(true);
     Button3 = makeButton(this, u"Button3"_s, u"Detener &monitoreo"_s);
@@ -250,7 +254,11 @@ void TForm1::BuildWindow()
     auto_conectar->setInterval(kAutoConnectDelayMs);
     auto_conectar->start();
 
-    resize(860, 600);
+    resize(900, 620);
+    // First shown centred on the screen it will appear on.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
 }
 
 void TForm1::PaintPumpTile(qint32 pump)
