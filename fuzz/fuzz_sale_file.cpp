@@ -1,6 +1,6 @@
 // The sale record file: any existing file content and any reply. The call
-// either leaves the file as it was (no sale number, sale already recorded, or
-// a file it could not read) or writes it back with every earlier line as it
+// either leaves the file as it was (a damaged reply, no sale number, sale
+// already recorded, or a file it could not read) or writes it back with every earlier line as it
 // was read, plus the header when there was none, plus exactly one row.
 //
 // Input: two bytes (little-endian) give how many of the following bytes are
@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (qsizetype i = 1; i < before.lines.size(); ++i) {
         recorded = recorded || before.lines.at(i).startsWith(prefix);
     }
-    if (numVenta.isEmpty() || (!noFile && recorded)) {
+    const bool damaged = reply.contains(QChar(QChar::ReplacementCharacter));
+    if (damaged || numVenta.isEmpty() || (!noFile && recorded)) {
         FUZZ_CHECK(exists == !noFile);
         FUZZ_CHECK(after == existing.toByteArray());
         return 0;

@@ -133,6 +133,14 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
     const QString path = context.saleFilePath;
     log.WriteLog(u"=== ParseAndSaveLastSale: INICIO bomba "_s + QString::number(pump) + u" ==="_s);
 
+    // The controller speaks 7-bit ASCII: a byte above 127 (U+FFFD here) means
+    // the reply was damaged on its way. Recorded, the damaged value would stay
+    // for good, since the sale's later, sound replies are then duplicates.
+    if (reply.contains(QChar(QChar::ReplacementCharacter))) {
+        log.WriteLog(kLogPrefix + u"Respuesta con bytes fuera de ASCII, venta no registrada"_s);
+        return;
+    }
+
     const QString numVenta = SaleField(reply, u"TI1");
     if (numVenta.isEmpty()) {
         log.WriteLog(kLogPrefix + u"NumVenta vacío, saliendo"_s);

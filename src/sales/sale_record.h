@@ -45,7 +45,8 @@ QString BuildSaleRow(QStringView reply, const ProductMap& names, const ProductMa
                      LogSink& log);
 
 // Appends the reply's sale to the sale record file unless a row of the file
-// already records it (same "ID Venta" and "# de Venta"). The file is replaced
+// already records it (same "ID Venta" and "# de Venta"), or the reply holds a
+// byte above 127 (U+FFFD): a damaged reply records nothing. The file is replaced
 // whole and atomically, in the encoding it was read in; a file that cannot be
 // read is never overwritten. File failures are logged, not thrown.
 void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileContext& context);
