@@ -192,6 +192,41 @@ private Q_SLOTS:
         QCOMPARE(saleRows(fixture), rows);
     }
 
+    // Status replies with "PS=" in odd places, bytes above 127 everywhere, or
+    // for another pump: the status is read as the rules say, never more than
+    // ten characters, and the poll goes on.
+    void hostileStatusReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("PS= inside a message first")
+            << frame("2||POST|RES_PUMP_STATUS|||RC=OK|MSG=xPS=ODD|PS=IDLE||^") << u"ODD"_s;
+        QTest::newRow("ps= in lower case") << frame("2||POST|RES_PUMP_STATUS|||ps=IDLE||^")
+                                           << u"UNKNOWN"_s;
+        QTest::newRow("another pump's reply")
+            << frame("2||POST|RES_PUMP_STATUS|||RC=OK|PM=019|PS=CLOSED||^") << u"CLOSED"_s;
+        QTest::newRow("bytes above 127 everywhere")
+            << QByteArray("ðñòPS=ÿþýüûúùø÷öõ")
+            << QString(10, QChar(QChar::ReplacementCharacter));
+        QTest::newRow("status at the very end") << QByteArray("PS=") << QString();
+    }
+
+    void hostileStatusReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, status);
+        FakeController fake;
+        fake.scriptReplies(u"REQ_PUMP_STATUS"_s, 0, {A::raw(reply)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.InitClientPool();
+        form.PollPumpStatus(6);
+        QCOMPARE(form.FLastStatus[6], status);
+        form.PollPumpStatus(6); // the stand-in's own reply next
+        QCOMPARE(form.FLastStatus[6], u"IDLE"_s);
+        form.FreeClientPool();
+    }
+
     // Where a reply's frame starts when a stale tail stands before it.
     void frameStart_data()
     {
