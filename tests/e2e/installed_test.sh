@@ -30,26 +30,7 @@ log=$home/corvane/debug.log
 HOME=$home $command &
 pid=$!
 
-wait_for 15 log_has "$log" "Aplicación minimizada a bandeja del sistema" ||
-  fail "the program did not reach the tray (log: $(log_lines "$log"))"
-[[ -z $(visible_window) ]] || fail "the window is visible at start-up"
-icon=
-wait_for 10 eval 'icon=$(tray_icon_window)' || fail "no icon in the notification area"
+expect_started_in_tray "$log"
 
-# Right-click opens the menu; "Salir" is its last item.
-xdotool mousemove --window "$icon" 8 8 click 3
-menu=
-wait_for 5 eval 'menu=$(xdotool search --onlyvisible --pid "$pid" --class "" 2>/dev/null | head -n1); [[ -n $menu ]]' ||
-  fail "the icon's menu did not open"
-sleep 0.3
-xdotool key --clearmodifiers Up Return
-
-status=0
-wait_for 10 eval '! kill -0 "$pid" 2>/dev/null' || fail "\"Salir\" did not end the program"
-wait "$pid" || status=$?
-[[ $status -eq 0 ]] || fail "exit code $status"
-
-tail=$(log_lines "$log" | tail -n 2)
-expected=$'=== APLICACIÓN CERRANDO ===\nPool de clientes liberado'
-[[ $tail == "$expected" ]] || fail "unexpected shutdown lines: $tail"
+quit_through_tray_menu "$pid" "$log"
 echo "PASS: installed program from its autostart entry: tray start, Salir"

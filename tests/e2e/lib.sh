@@ -38,3 +38,33 @@ tray_icon_window() {
   [[ -n $tray ]] || return 1
   xwininfo -children -id "$tray" | awk '/^ +0x/ { print $1; exit }'
 }
+
+# Waits until the program has started hidden with its icon in the tray, and
+# sets `icon` to the icon's window. Usage: expect_started_in_tray LOG
+expect_started_in_tray() {
+  local log=$1
+  wait_for 15 log_has "$log" "Aplicación minimizada a bandeja del sistema" ||
+    fail "the program did not reach the tray (log: $(log_lines "$log"))"
+  [[ -z $(visible_window) ]] || fail "the window is visible at start-up"
+  icon=
+  wait_for 10 eval 'icon=$(tray_icon_window)' || fail "no icon in the notification area"
+}
+
+# Chooses "Salir", the last item of the icon's menu, and checks that the
+# program ends with exit code 0 and its shutdown lines.
+# Usage: quit_through_tray_menu PID LOG (after expect_started_in_tray)
+quit_through_tray_menu() {
+  local pid=$1 log=$2 menu= status=0
+  xdotool mousemove --window "$icon" 8 8 click 3
+  wait_for 5 eval 'menu=$(xdotool search --onlyvisible --pid "$pid" --class "" 2>/dev/null | while read -r w; do [[ $w != $(visible_window) ]] && echo "$w"; done | head -n1); [[ -n $menu ]]' ||
+    fail "the icon's menu did not open"
+  sleep 0.3
+  xdotool key --clearmodifiers Up Return
+  wait_for 10 eval '! kill -0 "$pid" 2>/dev/null' || fail "\"Salir\" did not end the program"
+  wait "$pid" || status=$?
+  [[ $status -eq 0 ]] || fail "exit code $status"
+  local tail expected
+  tail=$(log_lines "$log" | tail -n 2)
+  expected=$'=== APLICACIÓN CERRANDO ===\nPool de clientes liberado'
+  [[ $tail == "$expected" ]] || fail "unexpected shutdown lines: $tail"
+}
