@@ -1,7 +1,6 @@
 // Monitoring: the status poll with automatic authorization, the pump state
 // file and the sales poll.
 #include "app/tform1.h"
-
 #include "link/controller_connection.h"
 #include "link/wire.h"
 #include "monitor/framed_reply.h"
@@ -214,10 +213,12 @@ void TForm1::CheckLastSaleForPump(qint32 pump)
             }
             const QString reply = client.TakeReceivedText();
             if (frameCheck.state == monitor::FrameState::Incomplete) {
-                WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n +
-                         u" (recibidos %1 de %2 bytes): "_s.arg(frameCheck.received)
-                             .arg(frameCheck.announced) +
-                         reply);
+                const QString progress = frameCheck.announced < 0 ? u"longitud sin completar"_s
+                                                                  : u"recibidos %1 de %2 bytes"_s
+                                                                        .arg(frameCheck.received)
+                                                                        .arg(frameCheck.announced);
+                WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n + u" ("_s +
+                         progress + u"): "_s + reply);
                 continue;
             }
             WriteLog(u"CheckLastSaleForPump: Respuesta recibida para bomba "_s + n + u": "_s +
