@@ -205,24 +205,35 @@ void TForm1::CheckLastSaleForPump(qint32 pump)
             }
             // A framed reply still arriving would be recorded with missing
             // columns and its whole copy refused later as a duplicate: wait for
-            // the rest within the same window.
-            monitor::FrameCheck frameCheck = monitor::CheckFramedReply(client.PeekReceivedBytes());
+            // the rest within the same window. The tail of a reply that came
+            // after its own wait may stand ahead of the frame; it is left out
+            // of what is recorded, so it never lends this sale its fields.
+            qsizetype frameStart = 0;
+            const auto checkFrame = [&client, &frameStart] {
+                const QByteArray bytes = client.PeekReceivedBytes();
+                frameStart = monitor::FrameStart(bytes);
+                return monitor::CheckFramedReply(QByteArrayView(bytes).sliced(frameStart));
+            };
+            monitor::FrameCheck frameCheck = checkFrame();
             while (frameCheck.state == monitor::FrameState::Incomplete && !window.hasExpired()) {
                 client.WaitForMoreData(int(window.remainingTime()));
-                frameCheck = monitor::CheckFramedReply(client.PeekReceivedBytes());
+                frameCheck = checkFrame();
             }
-            const QString reply = client.TakeReceivedText();
+            const QString received = client.TakeReceivedText();
             if (frameCheck.state == monitor::FrameState::Incomplete) {
                 const QString progress = frameCheck.announced < 0 ? u"longitud sin completar"_s
                                                                   : u"recibidos %1 de %2 bytes"_s
                                                                         .arg(frameCheck.received)
                                                                         .arg(frameCheck.announced);
                 WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n + u" ("_s +
-                         progress + u"): "_s + reply);
+                         progress + u"): "_s + received);
                 continue;
             }
             WriteLog(u"CheckLastSaleForPump: Respuesta recibida para bomba "_s + n + u": "_s +
-                     reply);
+                     received);
+            // One received byte is one character, so the frame starts at the
+            // same offset in the text.
+            const QString reply = received.mid(frameStart);
             if (reply.contains(u"RES_GET_PUMP_SALES"_s) && reply.contains(u"RC=OK"_s)) {
                 ParseAndSaveLastSale(reply, pump);
                 return;
