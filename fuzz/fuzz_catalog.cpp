@@ -2,7 +2,6 @@
 // throws, and the maps keep their rules (no empty value, lookups find what the
 // dump lists).
 #include "fuzz_support.h"
-
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
 

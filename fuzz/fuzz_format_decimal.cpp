@@ -3,7 +3,6 @@
 // of three, "," and exactly one or three decimals) and within half a unit of
 // its last place of the value that strtod reads from the same text.
 #include "fuzz_support.h"
-
 #include "sales/format_decimal.h"
 
 #include <QRegularExpression>
@@ -24,8 +23,8 @@ bool referenceValue(const QString& text, QChar separator, double& value)
     for (const QChar c : text) {
         if (c == separator) {
             s.push_back('.');
-        } else if (c.unicode() < 128 && (c.isDigit() || c == u' ' || c == u'+' || c == u'-' ||
-                                         c == u'e' || c == u'E')) {
+        } else if (c.unicode() < 128 &&
+                   (c.isDigit() || c == u' ' || c == u'+' || c == u'-' || c == u'e' || c == u'E')) {
             s.push_back(char(c.unicode()));
         } else {
             return false;
@@ -51,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const int decimals = (data[0] & 1) ? 3 : 1;
     const QChar separator = (data[0] & 2) ? u',' : u'.';
-    const QString text = QString::fromLatin1(reinterpret_cast<const char*>(data + 1),
-                                             qsizetype(size - 1));
+    const QString text =
+        QString::fromLatin1(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     const QString out = veltrane::sales::FormatDecimal(text, decimals, separator);
 
     QString t = text;

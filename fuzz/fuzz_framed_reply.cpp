@@ -2,7 +2,6 @@
 // only "digits|5|body" with at least five digits can be complete, and then
 // the announced body has arrived.
 #include "fuzz_support.h"
-
 #include "monitor/framed_reply.h"
 
 using veltrane::fuzzing::Bytes;

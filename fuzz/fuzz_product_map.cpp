@@ -5,7 +5,6 @@
 //
 // Input: lines "key<TAB>value" (UTF-8); a line without a tab is a lookup.
 #include "fuzz_support.h"
-
 #include "sales/product_map.h"
 
 #include <QStringList>

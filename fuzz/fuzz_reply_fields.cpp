@@ -2,7 +2,6 @@
 // U+FFFD), every field the program reads from it, the pump status and the
 // pump state file built from that status.
 #include "fuzz_support.h"
-
 #include "link/wire.h"
 #include "monitor/pump_state_file.h"
 
@@ -24,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray again = veltrane::link::EncodeWireText(reply);
     FUZZ_CHECK(again.size() == bytes.size());
 
-    static const QStringList keys = {u"SA1"_s, u"TI1"_s,   u"DA1"_s,   u"STI1"_s,  u"PM"_s,
-                                     u"HO1"_s, u"GR1"_s,   u"VO1"_s,   u"PU1"_s,   u"AM1"_s,
-                                     u"IV1"_s, u"FV1"_s,   u"AVGTM1"_s, u"PAY_TY1"_s, u"RC"_s};
+    static const QStringList keys = {u"SA1"_s, u"TI1"_s, u"DA1"_s,    u"STI1"_s,    u"PM"_s,
+                                     u"HO1"_s, u"GR1"_s, u"VO1"_s,    u"PU1"_s,     u"AM1"_s,
+                                     u"IV1"_s, u"FV1"_s, u"AVGTM1"_s, u"PAY_TY1"_s, u"RC"_s};
     for (const QString& key : keys) {
         const QString value = veltrane::link::ExtractFieldValue(reply, key);
         FUZZ_CHECK(!value.contains(u'|'));

@@ -7,7 +7,6 @@
 // the existing file; the rest is the reply. A first byte with its low bit set
 // and a length of zero means "no file".
 #include "fuzz_support.h"
-
 #include "link/wire.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
@@ -52,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t announced = std::size_t(data[0]) | (std::size_t(data[1]) << 8);
     const std::size_t fileSize = std::min(announced, size - 2);
     const QByteArrayView existing = Bytes(data + 2, fileSize);
-    const QString reply = veltrane::link::DecodeWireText(Bytes(data + 2 + fileSize,
-                                                               size - 2 - fileSize));
+    const QString reply =
+        veltrane::link::DecodeWireText(Bytes(data + 2 + fileSize, size - 2 - fileSize));
     const bool noFile = fileSize == 0 && (data[0] & 1);
     QFile::remove(path);
     if (!noFile) {

@@ -2,7 +2,6 @@
 // line break inside the row, and the row starts with its "ID Venta" and its
 // "# de Venta", the two columns that tell a recorded sale.
 #include "fuzz_support.h"
-
 #include "link/wire.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"

@@ -34,9 +34,9 @@ inline QByteArrayView Bytes(const std::uint8_t* data, std::size_t size)
 
 } // namespace veltrane::fuzzing
 
-#define FUZZ_CHECK(condition)                                                                     \
-    do {                                                                                          \
-        if (!(condition)) {                                                                       \
-            ::veltrane::fuzzing::Broken(#condition, __FILE__, __LINE__);                          \
-        }                                                                                         \
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            ::veltrane::fuzzing::Broken(#condition, __FILE__, __LINE__);                           \
+        }                                                                                          \
     } while (false)

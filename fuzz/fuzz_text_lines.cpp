@@ -3,7 +3,6 @@
 // again gives the same lines and encoding (what the sale file relies on when
 // it rewrites a file it has read).
 #include "fuzz_support.h"
-
 #include "text/text_lines.h"
 
 using veltrane::fuzzing::Bytes;

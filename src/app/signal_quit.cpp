@@ -45,7 +45,9 @@ void QuitOnTerminationSignals(QObject* owner)
     sigaction(SIGINT, &action, nullptr);
 }
 #else
-void QuitOnTerminationSignals(QObject*) {}
+void QuitOnTerminationSignals(QObject*)
+{
+}
 #endif
 
 } // namespace veltrane

@@ -13,8 +13,8 @@ constexpr int kPeerTimeoutMs = 1000;
 
 QString instanceKey(const QString& dataDirectory)
 {
-    const QByteArray hash = QCryptographicHash::hash(
-        QDir::cleanPath(dataDirectory).toUtf8(), QCryptographicHash::Sha1);
+    const QByteArray hash =
+        QCryptographicHash::hash(QDir::cleanPath(dataDirectory).toUtf8(), QCryptographicHash::Sha1);
     return u"veltrane-"_s + QString::fromLatin1(hash.toHex().left(16));
 }
 

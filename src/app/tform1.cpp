@@ -11,8 +11,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSystemTrayIcon>
 #include <QPalette>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -147,8 +147,8 @@ void TForm1::UpdateStatus(const QString& text, quint32 color)
 {
     LabelStatus->setText(u"Estado: "_s + text);
     QPalette palette = LabelStatus->palette();
-    palette.setColor(QPalette::WindowText,
-                     QColor(int(color & 0xFF), int((color >> 8) & 0xFF), int((color >> 16) & 0xFF)));
+    palette.setColor(QPalette::WindowText, QColor(int(color & 0xFF), int((color >> 8) & 0xFF),
+                                                  int((color >> 16) & 0xFF)));
     LabelStatus->setPalette(palette);
     // The new text is painted before the caller goes on with blocking work;
     // this is the one place where handlers can run nested.

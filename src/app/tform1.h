@@ -8,8 +8,8 @@
 
 #include <functional>
 #include <initializer_list>
-#include <utility>
 #include <memory>
+#include <utility>
 
 class QLabel;
 class QLineEdit;

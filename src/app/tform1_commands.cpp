@@ -1,6 +1,5 @@
 // Controller connections in their three roles, and the operator's commands.
 #include "app/tform1.h"
-
 #include "link/controller_connection.h"
 #include "link/wire.h"
 

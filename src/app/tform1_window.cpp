@@ -6,8 +6,8 @@
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>

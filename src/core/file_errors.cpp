@@ -36,8 +36,8 @@ QString FileFailureMessage(const QFileDevice& file, FileOperation operation)
             break;
         }
     }
-    const QString what = operation == FileOperation::Read ? u"No se pudo leer"_s
-                                                          : u"No se pudo escribir"_s;
+    const QString what =
+        operation == FileOperation::Read ? u"No se pudo leer"_s : u"No se pudo escribir"_s;
     QString message = what + u" \""_s + path + u"\": "_s + reason;
     const QString system = file.errorString();
     if (!system.isEmpty() && file.error() != QFileDevice::NoError) {

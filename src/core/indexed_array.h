@@ -9,8 +9,7 @@ namespace veltrane {
 // A fixed array indexed First..Last, as the program counts pumps (1..20) and
 // pool slots (1..4). An index outside the range is a Failure like any other,
 // never a stray write.
-template <typename T, int First, int Last>
-class IndexedArray
+template <typename T, int First, int Last> class IndexedArray
 {
     static_assert(First <= Last);
 

@@ -7,7 +7,8 @@ namespace veltrane::monitor {
 // The controller frames its replies like the requests: a decimal length of
 // at least five digits, "|5|", then that many body bytes. Knowing that lets a
 // reader tell a reply that is still arriving from one that is whole.
-enum class FrameState {
+enum class FrameState
+{
     NotFramed,  // does not begin with a length prefix: taken as it is
     Incomplete, // a prefix (or the start of one) whose body has not all arrived
     Complete,   // the announced body has arrived (more may follow)

@@ -21,8 +21,8 @@ bool startsWith(QByteArrayView bytes, const char* mark, qsizetype n)
 // must survive the file being written back.
 QString decodeWith(QStringDecoder::Encoding encoding, QByteArrayView bytes)
 {
-    QStringDecoder decoder(encoding,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless |
+                                         QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
 }
 

@@ -7,7 +7,13 @@
 namespace veltrane::text {
 
 // The encoding a whole text file was read in, so it can be written back in it.
-enum class TextEncoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
+enum class TextEncoding
+{
+    Ansi,
+    Utf8Bom,
+    Utf16LE,
+    Utf16BE
+};
 
 struct TextLines
 {

@@ -1,7 +1,6 @@
 // The main window's connections and operator commands against the fake
 // controller running on its own thread.
 #include "form_fixture.h"
-
 #include "link/controller_connection.h"
 #include "support/fake_controller.h"
 
@@ -95,14 +94,15 @@ private Q_SLOTS:
                                 << u"Abrir surtidor 007"_s;
         QTest::newRow("close 12") << u"ButtonClosePump"_s << u"12"_s
                                   << u"2||POST|REQ_STOP|||PM=012||^"_s << u"Cerrar surtidor 012"_s;
-        QTest::newRow("four digits as typed") << u"Button1"_s << u"4567"_s
-                                              << u"2||POST|REQ_RESUME|||PM=4567||^"_s
-                                              << u"Abrir surtidor 4567"_s;
-        QTest::newRow("empty pump") << u"ButtonClosePump"_s << QString()
-                                    << u"2||POST|REQ_STOP|||PM=000||^"_s << u"Cerrar surtidor 000"_s;
-        QTest::newRow("leading blank kept") << u"ButtonClosePump"_s << u" 5"_s
-                                            << u"2||POST|REQ_STOP|||PM=0 5||^"_s
-                                            << u"Cerrar surtidor 0 5"_s;
+        QTest::newRow("four digits as typed")
+            << u"Button1"_s << u"4567"_s << u"2||POST|REQ_RESUME|||PM=4567||^"_s
+            << u"Abrir surtidor 4567"_s;
+        QTest::newRow("empty pump")
+            << u"ButtonClosePump"_s << QString() << u"2||POST|REQ_STOP|||PM=000||^"_s
+            << u"Cerrar surtidor 000"_s;
+        QTest::newRow("leading blank kept")
+            << u"ButtonClosePump"_s << u" 5"_s << u"2||POST|REQ_STOP|||PM=0 5||^"_s
+            << u"Cerrar surtidor 0 5"_s;
         QTest::newRow("price change")
             << u"Button2"_s << u"1"_s
             << u"2||POST|REQ_PRICE_CHANGE|||PM=001|GP=8.12|GR=7,45|DP=|DR=6.9|KR=?|RC=9||^"_s
@@ -215,12 +215,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("field");
         QTest::newRow("bar in pump, close") << u"ButtonClosePump"_s << u"Edit1"_s << u"5|PM=7"_s
                                             << u"«Surtidor» contiene el carácter \"|\""_s;
-        QTest::newRow("caret in pump, open") << u"Button1"_s << u"Edit1"_s << u"5^"_s
-                                             << u"«Surtidor» contiene el carácter \"^\""_s;
+        QTest::newRow("caret in pump, open")
+            << u"Button1"_s << u"Edit1"_s << u"5^"_s << u"«Surtidor» contiene el carácter \"^\""_s;
         QTest::newRow("bar in a price") << u"Button2"_s << u"dr"_s << u"1|PM=009"_s
                                         << u"«Diésel regular (DR)» contiene el carácter \"|\""_s;
-        QTest::newRow("caret in a price") << u"Button2"_s << u"rc"_s << u"^"_s
-                                          << u"«Racing (RC)» contiene el carácter \"^\""_s;
+        QTest::newRow("caret in a price")
+            << u"Button2"_s << u"rc"_s << u"^"_s << u"«Racing (RC)» contiene el carácter \"^\""_s;
     }
 
     void separatorsInTypedFieldsAreRefused()

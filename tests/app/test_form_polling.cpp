@@ -1,7 +1,6 @@
 // Status polling with automatic authorization, driven tick by tick against
 // the fake controller.
 #include "form_fixture.h"
-
 #include "link/controller_connection.h"
 #include "support/fake_controller.h"
 
@@ -96,10 +95,9 @@ private Q_SLOTS:
         QVERIFY(state.endsWith("19=IDLE\r\n20=IDLE\r\n"));
         QCOMPARE(state.count('\n'), 20);
         QCOMPARE(fixture.logSinceMark(),
-                 (QStringList{u"Pool de clientes inicializado (4 clientes)"_s,
-                              u"Monitoreo iniciado"_s,
-                              u"Estado de surtidores guardado en "_s +
-                                  fixture.fixed().stateFilePath()}));
+                 (QStringList{
+                     u"Pool de clientes inicializado (4 clientes)"_s, u"Monitoreo iniciado"_s,
+                     u"Estado de surtidores guardado en "_s + fixture.fixed().stateFilePath()}));
         // Four pool connections were opened, one per slot, and kept.
         QTRY_COMPARE(fake.serverEvents(u"connect"_s).size(), 4);
     }
@@ -117,8 +115,8 @@ private Q_SLOTS:
         QTest::newRow("longer") << QStringList{u"CALLING2"_s} << QStringList() << 0;
         QTest::newRow("shorter") << QStringList{u"CALLIN"_s} << QStringList() << 0;
         QTest::newRow("four changes, three authorizations")
-            << QStringList{u"CALLING"_s, u"IDLE"_s, u"CALLING"_s, u"FUELLING"_s, u"CALLING"_s,
-                           u"IDLE"_s, u"CALLING"_s}
+            << QStringList{u"CALLING"_s, u"IDLE"_s, u"CALLING"_s, u"FUELLING"_s,
+                           u"CALLING"_s, u"IDLE"_s, u"CALLING"_s}
             << QStringList{u"003"_s, u"003"_s, u"003"_s} << 4;
     }
 
@@ -248,10 +246,10 @@ private Q_SLOTS:
         QVERIFY(!form.FMonitoringActive);
         QVERIFY(!form.Timer1->isActive() && !form.Timer2->isActive());
         QCOMPARE(form.LabelStatus->text(), u"Estado: Monitoreo detenido"_s);
-        QCOMPARE(fixture.logSinceMark(),
-                 (QStringList{u"Estado de surtidores guardado en "_s +
-                                  fixture.fixed().stateFilePath(),
-                              u"Pool de clientes liberado"_s, u"Monitoreo detenido"_s}));
+        QCOMPARE(
+            fixture.logSinceMark(),
+            (QStringList{u"Estado de surtidores guardado en "_s + fixture.fixed().stateFilePath(),
+                         u"Pool de clientes liberado"_s, u"Monitoreo detenido"_s}));
         form.Timer1Timer(); // a tick delivered after the stop does nothing
         QCOMPARE(form.FCurrentPump, 4);
 

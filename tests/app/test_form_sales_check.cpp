@@ -1,7 +1,6 @@
 // The sales poll against the fake controller: attempts, waits, log lines and
 // the row that reaches the sale file.
 #include "form_fixture.h"
-
 #include "link/controller_connection.h"
 #include "support/fake_controller.h"
 
@@ -31,8 +30,8 @@ private:
             return {};
         }
         QStringList rows = QString::fromLatin1(file.readAll()).split(u"\r\n"_s);
-        rows.removeFirst();  // header
-        rows.removeLast();   // after the last CR LF
+        rows.removeFirst(); // header
+        rows.removeLast();  // after the last CR LF
         return rows;
     }
 
@@ -62,8 +61,9 @@ private Q_SLOTS:
         const QStringList log = fixture.logSinceMark();
         QCOMPARE(log.first(), u"CheckLastSaleForPump: Enviando comando para bomba 7: "
                               u"00041|5|2||POST|REQ_GET_PUMP_SALES|||PM=7|QT=1||^"_s);
-        QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: Respuesta recibida para bomba 7: "_s),
-                 1);
+        QCOMPARE(
+            countStartingWith(log, u"CheckLastSaleForPump: Respuesta recibida para bomba 7: "_s),
+            1);
         QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: No se obtuvo"_s), 0);
         QCOMPARE(log.last(), u"=== ParseAndSaveLastSale: FIN ==="_s);
         QCOMPARE(form.FSalesCheckCount, 1);
@@ -71,7 +71,8 @@ private Q_SLOTS:
         // The next check of the same last sale finds it recorded.
         form.CheckLastSaleForPump(7);
         QCOMPARE(saleRows(fixture).size(), 1);
-        QVERIFY(fixture.logLines().contains(u"ParseAndSaveLastSale: Venta 12 ya existe, saliendo"_s));
+        QVERIFY(
+            fixture.logLines().contains(u"ParseAndSaveLastSale: Venta 12 ya existe, saliendo"_s));
         QTRY_COMPARE(fake.serverEvents(u"connect"_s).size(), 1); // the connection was kept
     }
 
@@ -85,11 +86,13 @@ private Q_SLOTS:
         form.CheckLastSaleForPump(3);
         const auto requests = fake.requests(u"REQ_GET_PUMP_SALES"_s);
         QCOMPARE(requests.size(), 2);
-        qInfo("second request %lld ms after the first", requests[1].arrivedMs - requests[0].arrivedMs);
-        QCOMPARE(fixture.logSinceMark(),
-                 (QStringList{u"CheckLastSaleForPump: Enviando comando para bomba 3: "
-                              u"00041|5|2||POST|REQ_GET_PUMP_SALES|||PM=3|QT=1||^"_s,
-                              u"CheckLastSaleForPump: No se obtuvo respuesta válida para bomba 3"_s}));
+        qInfo("second request %lld ms after the first",
+              requests[1].arrivedMs - requests[0].arrivedMs);
+        QCOMPARE(
+            fixture.logSinceMark(),
+            (QStringList{u"CheckLastSaleForPump: Enviando comando para bomba 3: "
+                         u"00041|5|2||POST|REQ_GET_PUMP_SALES|||PM=3|QT=1||^"_s,
+                         u"CheckLastSaleForPump: No se obtuvo respuesta válida para bomba 3"_s}));
         QVERIFY(form.FSalesClient->IsConnected()); // kept open
     }
 
@@ -114,8 +117,8 @@ private Q_SLOTS:
         QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 2);
         const QStringList log = fixture.logSinceMark();
         // The rejected reply is logged in full, then the second attempt succeeds.
-        const QString frame =
-            QString::fromLatin1(u"%1|5|"_s.arg(body.size(), 5, 10, QLatin1Char('0')).toLatin1() + body);
+        const QString frame = QString::fromLatin1(
+            u"%1|5|"_s.arg(body.size(), 5, 10, QLatin1Char('0')).toLatin1() + body);
         QCOMPARE(log.at(1), u"CheckLastSaleForPump: Respuesta recibida para bomba 4: "_s + frame);
         QCOMPARE(saleRows(fixture).size(), 1);
         QVERIFY(saleRows(fixture).at(0).startsWith(u"1001,1,"_s));
@@ -157,8 +160,9 @@ private Q_SLOTS:
         fixture.markLog();
         form.CheckLastSaleForPump(9);
         QCOMPARE(form.FSalesCheckCount, 1);
-        QCOMPARE(fixture.logSinceMark(),
-                 QStringList{u"CheckLastSaleForPump: Error conectando FSalesClient para bomba 9"_s});
+        QCOMPARE(
+            fixture.logSinceMark(),
+            QStringList{u"CheckLastSaleForPump: Error conectando FSalesClient para bomba 9"_s});
     }
 
     void salesCycleGoesOnAfterStopAndRestart()
@@ -220,8 +224,9 @@ private Q_SLOTS:
         form.CheckLastSaleForPump(8);
         QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 2);
         const QStringList log = fixture.logSinceMark();
-        QCOMPARE(countStartingWith(log, u"CheckLastSaleForPump: Respuesta incompleta para bomba 8 "_s),
-                 1);
+        QCOMPARE(
+            countStartingWith(log, u"CheckLastSaleForPump: Respuesta incompleta para bomba 8 "_s),
+            1);
         QCOMPARE(saleRows(fixture).size(), 1);
         QVERIFY(saleRows(fixture).at(0).endsWith(u",EFECTIVO"_s));
     }
@@ -235,7 +240,8 @@ private Q_SLOTS:
         TForm1& form = fixture.form();
         form.CheckLastSaleForPump(2);
         QCOMPARE(saleRows(fixture).size(), 1);
-        QVERIFY(saleRows(fixture).at(0).startsWith(u"77,8,,,2,,3,Gasolina Excellium,1,000,1,000,"_s));
+        QVERIFY(
+            saleRows(fixture).at(0).startsWith(u"77,8,,,2,,3,Gasolina Excellium,1,000,1,000,"_s));
     }
 };
 

@@ -1,5 +1,4 @@
 #include "form_fixture.h"
-
 #include "link/controller_connection.h"
 
 #include <QApplication>
@@ -76,10 +75,24 @@ private Q_SLOTS:
     {
         FormFixture fixture;
         TForm1& form = fixture.form();
-        QStringList names{u"ButtonConnect"_s, u"ButtonDisconnect"_s, u"LabelStatus"_s,
-                          u"ButtonClosePump"_s, u"Button1"_s, u"Edit1"_s, u"gp"_s, u"gr"_s,
-                          u"dp"_s, u"dr"_s, u"kr"_s, u"rc"_s, u"Button2"_s, u"Timer1"_s,
-                          u"SpeedButton1"_s, u"Button3"_s, u"Timer2"_s, u"auto_conectar"_s};
+        QStringList names{u"ButtonConnect"_s,
+                          u"ButtonDisconnect"_s,
+                          u"LabelStatus"_s,
+                          u"ButtonClosePump"_s,
+                          u"Button1"_s,
+                          u"Edit1"_s,
+                          u"gp"_s,
+                          u"gr"_s,
+                          u"dp"_s,
+                          u"dr"_s,
+                          u"kr"_s,
+                          u"rc"_s,
+                          u"Button2"_s,
+                          u"Timer1"_s,
+                          u"SpeedButton1"_s,
+                          u"Button3"_s,
+                          u"Timer2"_s,
+                          u"auto_conectar"_s};
         for (int i = 1; i <= 26; ++i) {
             names.append(u"Label%1"_s.arg(i));
         }
@@ -222,9 +235,8 @@ private Q_SLOTS:
         QTest::newRow("monitoring with unsaved statuses")
             << true << true
             << QStringList{u"=== APLICACIÓN CERRANDO ==="_s,
-                           u"Estado de surtidores guardado en %1"_s,
-                           u"Pool de clientes liberado"_s, u"Monitoreo detenido"_s,
-                           u"Pool de clientes liberado"_s};
+                           u"Estado de surtidores guardado en %1"_s, u"Pool de clientes liberado"_s,
+                           u"Monitoreo detenido"_s, u"Pool de clientes liberado"_s};
     }
 
     void shutdownLines()

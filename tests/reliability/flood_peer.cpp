@@ -1,13 +1,12 @@
 #include "flood_peer.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <stdexcept>
 
 namespace veltrane::testing {
 

@@ -3,9 +3,8 @@
 // in odd places, replies for another pump. Nothing may crash, what the
 // program takes from a connection must stay bounded, and no row may come
 // from a reply that is not whole.
-#include "flood_peer.h"
-
 #include "app/form_fixture.h"
+#include "flood_peer.h"
 #include "link/controller_connection.h"
 #include "monitor/framed_reply.h"
 #include "support/fake_controller.h"
@@ -34,8 +33,9 @@ const QByteArray kSaleBody =
     "2||POST|RES_GET_PUMP_SALES|||RC=OK|SA1=4711|TI1=128|DA1=20240131|STI1=143005|PM=3|HO1=1|"
     "GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|AVGTM1=21.5|"
     "PAY_TY1=efectivo||^";
-const QString kSaleRow = u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
-                         u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
+const QString kSaleRow =
+    u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
+    u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
 
 QStringList saleRows(const FormFixture& fixture)
 {
@@ -129,9 +129,9 @@ private Q_SLOTS:
         QByteArray sales = kSaleBody;
         sales.replace("|||RC=OK|", QByteArray("|||RC=OK|MSG=" + padding + "|"));
         fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 0, {A::raw(frame(sales))});
-        fake.scriptReplies(u"REQ_PUMP_STATUS"_s, 0,
-                           {A::raw(frame("2||POST|RES_PUMP_STATUS|||RC=OK|MSG=" + padding +
-                                         "|PS=CLOSED||^"))});
+        fake.scriptReplies(
+            u"REQ_PUMP_STATUS"_s, 0,
+            {A::raw(frame("2||POST|RES_PUMP_STATUS|||RC=OK|MSG=" + padding + "|PS=CLOSED||^"))});
         FormFixture fixture(fake.port());
         TForm1& form = fixture.form();
         form.CheckLastSaleForPump(3);
@@ -158,12 +158,12 @@ private Q_SLOTS:
         QTest::newRow("every byte above 127") << frame(high) << QStringList();
         QTest::newRow("garbage with a frame's length")
             << frame(QByteArray(200, char(0xF1))) << QStringList();
-        QTest::newRow("frame cut short")
-            << frame(kSaleBody).left(120) << QStringList();
+        QTest::newRow("frame cut short") << frame(kSaleBody).left(120) << QStringList();
         QTest::newRow("frame announcing more than comes")
             << QByteArray("00999|5|") + kSaleBody << QStringList();
         QTest::newRow("markers inside another reply's message")
-            << frame("2||POST|RES_ERROR|||RC=ERR_FORMAT|MSG=RES_GET_PUMP_SALES RC=OK TI1=5 SA1=9||^")
+            << frame(
+                   "2||POST|RES_ERROR|||RC=ERR_FORMAT|MSG=RES_GET_PUMP_SALES RC=OK TI1=5 SA1=9||^")
             << QStringList();
         QByteArray stiFirst = kSaleBody;
         stiFirst.replace("TI1=128|DA1=20240131|STI1=143005|", "STI1=143005|DA1=20240131|TI1=128|");
@@ -171,13 +171,14 @@ private Q_SLOTS:
         QByteArray otherPump = kSaleBody;
         otherPump.replace("|PM=3|", "|PM=9|");
         QTest::newRow("another pump's sale (recorded with its own pump)")
-            << frame(otherPump) << QStringList{QString(kSaleRow).replace(u",3,1,4,"_s, u",9,1,4,"_s)};
+            << frame(otherPump)
+            << QStringList{QString(kSaleRow).replace(u",3,1,4,"_s, u",9,1,4,"_s)};
         QByteArray highInValue = kSaleBody;
         highInValue.replace("PAY_TY1=efectivo", "PAY_TY1=efec\xF1tivo");
         // Recorded, "efec?tivo" would stay: the sound reply is then a duplicate.
         QTest::newRow("a byte above 127 in a value") << frame(highInValue) << QStringList();
-        QTest::newRow("reply twice in one read") << frame(kSaleBody) + frame(kSaleBody)
-                                                 << QStringList{kSaleRow};
+        QTest::newRow("reply twice in one read")
+            << frame(kSaleBody) + frame(kSaleBody) << QStringList{kSaleRow};
     }
 
     void hostileSalesReplies()
@@ -201,13 +202,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::newRow("PS= inside a message first")
             << frame("2||POST|RES_PUMP_STATUS|||RC=OK|MSG=xPS=ODD|PS=IDLE||^") << u"ODD"_s;
-        QTest::newRow("ps= in lower case") << frame("2||POST|RES_PUMP_STATUS|||ps=IDLE||^")
-                                           << u"UNKNOWN"_s;
+        QTest::newRow("ps= in lower case")
+            << frame("2||POST|RES_PUMP_STATUS|||ps=IDLE||^") << u"UNKNOWN"_s;
         QTest::newRow("another pump's reply")
             << frame("2||POST|RES_PUMP_STATUS|||RC=OK|PM=019|PS=CLOSED||^") << u"CLOSED"_s;
         QTest::newRow("bytes above 127 everywhere")
-            << QByteArray("ðñòPS=ÿþýüûúùø÷öõ")
-            << QString(10, QChar(QChar::ReplacementCharacter));
+            << QByteArray("ðñòPS=ÿþýüûúùø÷öõ") << QString(10, QChar(QChar::ReplacementCharacter));
         QTest::newRow("status at the very end") << QByteArray("PS=") << QString();
     }
 

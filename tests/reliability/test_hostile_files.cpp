@@ -2,8 +2,6 @@
 // catalogue, sale file, state file and log read-only, unreadable or replaced
 // by a directory, very large files, and a catalogue of hostile content. Each
 // behaves as the program's rules say, and nothing already recorded is lost.
-#include "unprivileged.h"
-
 #include "app/form_fixture.h"
 #include "core/debug_log.h"
 #include "core/failure.h"
@@ -13,6 +11,7 @@
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
 #include "text/text_lines.h"
+#include "unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,7 +61,8 @@ QByteArray readBytes(const QString& path)
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 bool anyStartsWith(const QStringList& lines, const QString& prefix)
@@ -127,10 +127,8 @@ private Q_SLOTS:
             << u"directory"_s << u"LoadProductNames: *** ERROR CRÍTICO *** "_s
             << u"Gasolina Regular"_s;
         QTest::newRow("binary") << u"binary"_s << QString() << QString();
-        QTest::newRow("one line of 32 MiB")
-            << u"huge line"_s << QString() << u"Regular"_s;
-        QTest::newRow("NUL bytes inside a line")
-            << u"nul"_s << QString() << u"Gas\0ina"_s;
+        QTest::newRow("one line of 32 MiB") << u"huge line"_s << QString() << u"Regular"_s;
+        QTest::newRow("NUL bytes inside a line") << u"nul"_s << QString() << u"Gas\0ina"_s;
     }
 
     void catalogueUnderAttack()
@@ -240,8 +238,7 @@ private Q_SLOTS:
             << u"leftover"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s
             << true;
         QTest::newRow("200 000 rows")
-            << u"large"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s
-            << true;
+            << u"large"_s << u"ParseAndSaveLastSale: ✅ Archivo guardado exitosamente en "_s << true;
     }
 
     void saleFileUnderAttack()
@@ -319,8 +316,9 @@ private Q_SLOTS:
         const QString damaged = QString(kReply).replace(u"efectivo"_s, u"efec\uFFFDtivo"_s);
         sales::ParseAndSaveLastSale(damaged, 3, {path, names, ids, log});
         QVERIFY(!QFileInfo::exists(path));
-        QCOMPARE(log.lines.value(1),
-                 u"ParseAndSaveLastSale: Respuesta con bytes fuera de ASCII, venta no registrada"_s);
+        QCOMPARE(
+            log.lines.value(1),
+            u"ParseAndSaveLastSale: Respuesta con bytes fuera de ASCII, venta no registrada"_s);
         sales::ParseAndSaveLastSale(kReply, 3, {path, names, ids, log});
         QCOMPARE(readBytes(path), saleFile({kRow}));
     }

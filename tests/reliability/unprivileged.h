@@ -10,14 +10,18 @@
 #include <QFile>
 
 #include <functional>
-
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace veltrane::testing {
 
-enum class Unprivileged { Passed, Failed, NotAvailable };
+enum class Unprivileged
+{
+    Passed,
+    Failed,
+    NotAvailable
+};
 
 inline Unprivileged RunUnprivileged(const std::function<bool()>& body)
 {

@@ -21,7 +21,9 @@ private Q_SLOTS:
     void ansiCodePage()
     {
         // Windows-1252 stands in for the system code page here.
-        QCOMPARE(AnsiCodePage::encode(u"Ñandú €5 “x”"_s), QByteArray("\xD1" "and\xFA \x80" "5 \x93x\x94"));
+        QCOMPARE(AnsiCodePage::encode(u"Ñandú €5 “x”"_s), QByteArray("\xD1"
+                                                                     "and\xFA \x80"
+                                                                     "5 \x93x\x94"));
         QCOMPARE(AnsiCodePage::encode(u"→✅"_s), QByteArray("??"));
         // A character outside the 16-bit range is two units, so two "?".
         QCOMPARE(AnsiCodePage::encode(u"\U0001F600"_s), QByteArray("??"));
@@ -41,12 +43,12 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << QStringList();
         QTest::newRow("no line end") << u"a"_s << QStringList{u"a"_s};
         QTest::newRow("final line end makes no empty line") << u"a\r\n"_s << QStringList{u"a"_s};
-        QTest::newRow("CR LF, LF, CR") << u"a\r\nb\nc\rd"_s
-                                       << QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s};
-        QTest::newRow("LF CR is two breaks") << u"a\n\rb"_s
-                                             << QStringList{u"a"_s, QString(), u"b"_s};
-        QTest::newRow("blank lines kept") << u"\r\n\r\nx\r\n\r\n"_s
-                                          << QStringList{QString(), QString(), u"x"_s, QString()};
+        QTest::newRow("CR LF, LF, CR")
+            << u"a\r\nb\nc\rd"_s << QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s};
+        QTest::newRow("LF CR is two breaks")
+            << u"a\n\rb"_s << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("blank lines kept")
+            << u"\r\n\r\nx\r\n\r\n"_s << QStringList{QString(), QString(), u"x"_s, QString()};
     }
 
     void splitLines()
@@ -64,7 +66,8 @@ private Q_SLOTS:
         const QStringList lines{u"3,Gasolina Excellium,3"_s, u"Diésel"_s};
         QTest::newRow("ANSI") << QByteArray("3,Gasolina Excellium,3\nDi\xE9sel")
                               << TextEncoding::Ansi << lines;
-        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF" "3,Gasolina Excellium,3\r\nDi\xC3\xA9sel\r\n")
+        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF"
+                                                  "3,Gasolina Excellium,3\r\nDi\xC3\xA9sel\r\n")
                                     << TextEncoding::Utf8Bom << lines;
         QByteArray le("\xFF\xFE");
         QByteArray be("\xFE\xFF");
@@ -95,10 +98,12 @@ private Q_SLOTS:
     {
         const QStringList lines{u"a"_s, u"ñ"_s};
         QCOMPARE(EncodeTextLines(lines, TextEncoding::Ansi), QByteArray("a\r\n\xF1\r\n"));
-        QCOMPARE(EncodeTextLines(lines, TextEncoding::Utf8Bom),
-                 QByteArray("\xEF\xBB\xBF" "a\r\n\xC3\xB1\r\n"));
+        QCOMPARE(EncodeTextLines(lines, TextEncoding::Utf8Bom), QByteArray("\xEF\xBB\xBF"
+                                                                           "a\r\n\xC3\xB1\r\n"));
         QCOMPARE(EncodeTextLines(lines, TextEncoding::Utf16LE),
-                 QByteArray("\xFF\xFE" "a\0\r\0\n\0\xF1\0\r\0\n\0", 14));
+                 QByteArray("\xFF\xFE"
+                            "a\0\r\0\n\0\xF1\0\r\0\n\0",
+                            14));
         QCOMPARE(EncodeTextLines({}, TextEncoding::Utf16BE), QByteArray("\xFE\xFF"));
     }
 

@@ -407,9 +407,8 @@ QString PumpModel::changePrices(int pump, const Fields& prices, QString* badKey)
     std::map<int, qint64> updated = p.cents;
     for (const auto& [key, value] : prices) {
         // Copied: clang before 16 cannot capture a structured binding.
-        const auto grade =
-            std::find_if(kGrades.begin(), kGrades.end(),
-                         [&key = key](const Grade& g) { return key == g.priceKey; });
+        const auto grade = std::find_if(kGrades.begin(), kGrades.end(),
+                                        [&key = key](const Grade& g) { return key == g.priceKey; });
         if (grade == kGrades.end() || value.isEmpty()) {
             continue;
         }
