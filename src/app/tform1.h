@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/debug_log.h"
 #include "core/fixed_values.h"
 #include "core/indexed_array.h"
+#include "text/debug_log.h"
 
 #include <QWidget>
 

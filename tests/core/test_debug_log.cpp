@@ -1,4 +1,4 @@
-#include "core/debug_log.h"
+#include "text/debug_log.h"
 
 #include <QDir>
 #include <QFile>

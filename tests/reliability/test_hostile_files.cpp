@@ -3,13 +3,13 @@
 // by a directory, very large files, and a catalogue of hostile content. Each
 // behaves as the program's rules say, and nothing already recorded is lost.
 #include "app/form_fixture.h"
-#include "core/debug_log.h"
 #include "core/failure.h"
 #include "monitor/pump_state_file.h"
 #include "sales/memory_log.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
+#include "text/debug_log.h"
 #include "text/text_lines.h"
 #include "unprivileged.h"
 

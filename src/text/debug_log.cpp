@@ -1,4 +1,4 @@
-#include "core/debug_log.h"
+#include "text/debug_log.h"
 
 #include "text/ansi_codepage.h"
 #include "text/regional.h"
