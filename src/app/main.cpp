@@ -1,7 +1,7 @@
 #include "app/app_icon.h"
-#include "app/signal_quit.h"
 #include "app/single_instance.h"
 #include "app/tform1.h"
+#include "core/termination_signals.h"
 
 #include <QApplication>
 
@@ -22,7 +22,9 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    veltrane::QuitOnTerminationSignals(&application);
+    // SIGTERM and SIGINT end the program exactly like "Salir": the event loop
+    // ends and the window's shutdown runs.
+    veltrane::OnTerminationSignals(&application, [] { QCoreApplication::exit(0); });
 
     int exitCode = 0;
     {

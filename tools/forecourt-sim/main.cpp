@@ -2,6 +2,7 @@
 // demos and benchmarks. The work is done by the engine library; this file
 // reads the command line, wires the record and ends the run.
 
+#include "core/termination_signals.h"
 #include "sim/engine.h"
 
 #include <QCommandLineParser>
@@ -13,13 +14,7 @@
 #include <functional>
 #include <utility>
 
-#ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#elif defined(Q_OS_WIN)
+#ifdef Q_OS_WIN
 #include <windows.h>
 #endif
 
@@ -28,35 +23,9 @@ using namespace veltrane::sim;
 
 namespace {
 
-// SIGTERM / SIGINT (Ctrl+C) end the run the same way --duration does.
-#ifdef Q_OS_UNIX
-int gSignalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(gSignalPipe[0], &byte, 1);
-}
-
-void onTerminationSignal(QObject* owner, std::function<void()> handler)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0) {
-        return;
-    }
-    auto* notifier = new QSocketNotifier(gSignalPipe[1], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [handler = std::move(handler)] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(gSignalPipe[1], &byte, 1);
-        handler();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
-#elif defined(Q_OS_WIN)
+// SIGTERM / SIGINT (Ctrl+C) end the run the same way --duration does; on
+// Windows, the console's control events (Ctrl+C, Ctrl+Break, closing it) do.
+#ifdef Q_OS_WIN
 QObject* gSignalOwner = nullptr;
 std::function<void()> gSignalHandler;
 
@@ -74,8 +43,9 @@ void onTerminationSignal(QObject* owner, std::function<void()> handler)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 #else
-void onTerminationSignal(QObject*, std::function<void()>)
+void onTerminationSignal(QObject* owner, std::function<void()> handler)
 {
+    veltrane::OnTerminationSignals(owner, std::move(handler));
 }
 #endif
 

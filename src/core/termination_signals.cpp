@@ -1,6 +1,4 @@
-#include "app/signal_quit.h"
-
-#include <QCoreApplication>
+#include "core/termination_signals.h"
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -26,16 +24,16 @@ void onSignal(int)
 
 } // namespace
 
-void QuitOnTerminationSignals(QObject* owner)
+void OnTerminationSignals(QObject* owner, std::function<void()> handler)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0) {
         return;
     }
     auto* notifier = new QSocketNotifier(gSignalPipe[1], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [handler = std::move(handler)] {
         char byte = 0;
         [[maybe_unused]] const auto n = ::read(gSignalPipe[1], &byte, 1);
-        QCoreApplication::exit(0);
+        handler();
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -45,7 +43,7 @@ void QuitOnTerminationSignals(QObject* owner)
     sigaction(SIGINT, &action, nullptr);
 }
 #else
-void QuitOnTerminationSignals(QObject*)
+void OnTerminationSignals(QObject*, std::function<void()>)
 {
 }
 #endif
