@@ -1,5 +1,7 @@
 #include "app/single_instance.h"
 
+#include "core/timings.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
@@ -8,8 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace veltrane {
 namespace {
-
-constexpr int kPeerTimeoutMs = 1000;
 
 QString instanceKey(const QString& dataDirectory)
 {
@@ -29,12 +29,12 @@ bool SingleInstance::acquire()
 {
     FLock = std::make_unique<QLockFile>(QDir::temp().filePath(FKey + u".lock"_s));
     FLock->setStaleLockTime(0); // a lock left by a crashed instance is taken over
-    if (!FLock->tryLock(100)) {
+    if (!FLock->tryLock(kInstanceLockWaitMs)) {
         QLocalSocket peer;
         peer.connectToServer(FKey);
-        if (peer.waitForConnected(kPeerTimeoutMs)) {
+        if (peer.waitForConnected(kInstancePeerTimeoutMs)) {
             peer.write("show\n");
-            peer.waitForBytesWritten(kPeerTimeoutMs);
+            peer.waitForBytesWritten(kInstancePeerTimeoutMs);
             peer.disconnectFromServer();
         }
         return false;

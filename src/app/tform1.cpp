@@ -1,5 +1,7 @@
 #include "app/tform1.h"
 
+#include "core/failure.h"
+#include "core/timings.h"
 #include "link/controller_connection.h"
 #include "sales/product_map.h"
 #include "text/trim.h"
@@ -106,9 +108,9 @@ void TForm1::FormCreate()
     QDir().mkpath(FFixed.dataDirectory);
 
     Timer1->stop();
-    Timer1->setInterval(50);
+    Timer1->setInterval(kStatusPollIntervalMs);
     Timer2->stop();
-    Timer2->setInterval(2000);
+    Timer2->setInterval(kSalesPollIntervalMs);
 
     UpdateStatus(u"Desconectado"_s, kRed);
     WriteLog(u"=== APLICACIÓN INICIADA ==="_s);

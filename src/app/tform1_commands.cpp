@@ -1,5 +1,6 @@
 // Controller connections in their three roles, and the operator's commands.
 #include "app/tform1.h"
+#include "core/timings.h"
 #include "link/controller_connection.h"
 #include "link/wire.h"
 
@@ -13,8 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace veltrane {
 namespace {
-
-constexpr int kCommandPauseMs = 100;
 
 // A "|" or "^" in a typed value would shift the fields the controller reads
 // and could stop or re-price another pump: such a command is never sent.

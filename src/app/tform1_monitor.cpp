@@ -1,6 +1,8 @@
 // Monitoring: the status poll with automatic authorization, the pump state
 // file and the sales poll.
 #include "app/tform1.h"
+#include "core/failure.h"
+#include "core/timings.h"
 #include "link/controller_connection.h"
 #include "link/wire.h"
 #include "monitor/framed_reply.h"
@@ -18,11 +20,6 @@ using namespace Qt::StringLiterals;
 namespace veltrane {
 namespace {
 
-constexpr int kStatusPauseMs = 50;
-constexpr int kStatusWaitMs = 500;
-constexpr int kSalesPauseMs = 150;
-constexpr int kSalesWaitMs = 800;
-constexpr int kSalesRetryPauseMs = 200;
 constexpr int kSalesAttempts = 2;
 constexpr int kMaxAuthorizationsPerPump = 3;
 

@@ -2,6 +2,8 @@
 // operator who glances at it from across the back office.
 #include "app/app_icon.h"
 #include "app/tform1.h"
+#include "core/timings.h"
+#include "link/wire.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -25,7 +27,6 @@ namespace veltrane {
 namespace {
 
 constexpr int kTileColumns = 5;
-constexpr int kAutoConnectDelayMs = 1500;
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text)
 {

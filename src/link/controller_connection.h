@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/timings.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,7 +20,7 @@ class TcpSocket;
 class ControllerConnection
 {
 public:
-    static constexpr int kDefaultTimeoutMs = 2000;
+    static constexpr int kDefaultTimeoutMs = kControllerTimeoutMs;
     // Received data is taken from the socket only while less than this is
     // held: a controller that never stops sending cannot make the program
     // hold more than this plus one pass of the socket (4 MiB). A reply is a
