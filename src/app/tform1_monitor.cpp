@@ -130,7 +130,7 @@ void TForm1::UpdatePumpStatus(qint32 pump, const QString& status)
     FSurtidorLabels[pump]->setText(status);
     PaintPumpTile(pump);
     FFileNeedsSave = true;
-    if (status == u"CALLING"_s) {
+    if (status == link::pump_status::kCalling) {
         // Counted before the attempt: a failed authorization still counts.
         Increment(FAuthSentCount[pump]);
         if (FAuthSentCount[pump] <= kMaxAuthorizationsPerPump) {

@@ -57,16 +57,17 @@ QString tileStyle(const QString& status)
 {
     QString background = u"#f4f6f8"_s;
     QString border = u"#c9d1d9"_s;
-    if (status == u"CALLING"_s) {
+    namespace s = link::pump_status;
+    if (status == s::kCalling) {
         background = u"#ffe8b3"_s;
         border = u"#e09b00"_s;
-    } else if (status == u"AUTHORIZED"_s) {
+    } else if (status == s::kAuthorized) {
         background = u"#dcecff"_s;
         border = u"#3a7bd5"_s;
-    } else if (status == u"FUELLING"_s) {
+    } else if (status == s::kFuelling) {
         background = u"#dcf5e3"_s;
         border = u"#2e9e55"_s;
-    } else if (status == u"CLOSED"_s || status == u"UNKNOWN"_s) {
+    } else if (status == s::kClosed || status == s::kUnknown) {
         background = u"#fde2e2"_s;
         border = u"#c0392b"_s;
     } else if (!status.isEmpty()) {

@@ -5,8 +5,6 @@ using namespace Qt::StringLiterals;
 namespace veltrane::link {
 namespace {
 
-constexpr qsizetype kStatusWidth = 10;
-
 QString requestBody(QStringView name, QStringView parameters)
 {
     return u"2||POST|"_s + name + u"|||"_s + parameters + u"||^"_s;
@@ -103,10 +101,10 @@ QString ExtractPumpStatus(QStringView reply, QStringView marker)
 {
     const qsizetype at = reply.indexOf(marker);
     if (at < 0) {
-        return u"UNKNOWN"_s;
+        return pump_status::kUnknown.toString();
     }
     QStringView value = reply.sliced(at + marker.size());
-    value = value.first(qMin(value.size(), kStatusWidth));
+    value = value.first(qMin(value.size(), kPumpStatusWidth));
     const qsizetype bar = value.indexOf(u'|');
     return (bar < 0 ? value : value.first(bar)).toString();
 }

@@ -39,8 +39,21 @@ QString DecodeWireText(QByteArrayView bytes);
 // out of "STI1" nor "PM" out of a longer key.
 QString ExtractFieldValue(QStringView reply, QStringView key);
 
-// At most ten characters after the first marker, cut before a "|"; "UNKNOWN"
-// when the marker does not occur.
+// The pump statuses the program tells apart; any other status is shown as it
+// comes. Only "CALLING" leads to an action: the automatic authorization.
+namespace pump_status {
+inline constexpr QStringView kCalling = u"CALLING";
+inline constexpr QStringView kAuthorized = u"AUTHORIZED";
+inline constexpr QStringView kFuelling = u"FUELLING";
+inline constexpr QStringView kClosed = u"CLOSED";
+inline constexpr QStringView kUnknown = u"UNKNOWN"; // the reply holds no status
+} // namespace pump_status
+
+// The most characters of a pump status.
+inline constexpr qsizetype kPumpStatusWidth = 10;
+
+// At most kPumpStatusWidth characters after the first marker, cut before a
+// "|"; kUnknown when the marker does not occur.
 QString ExtractPumpStatus(QStringView reply, QStringView marker);
 
 } // namespace veltrane::link
