@@ -43,10 +43,8 @@ void TForm1::RunReportingFailures(const std::function<void()>& handler)
     // handling of its own sends its failure here, to the message box.
     try {
         handler();
-    } catch (const Failure& failure) {
-        ShowFailure(failure.message());
     } catch (const std::exception& error) {
-        ShowFailure(QString::fromLocal8Bit(error.what()));
+        ShowFailure(FailureText(error));
     }
 }
 
@@ -127,13 +125,7 @@ void TForm1::FormDestroy()
     StopMonitoring();
     FreeClientPool();
     if (FSalesClient) {
-        try {
-            if (FSalesClient->IsConnected()) {
-                FSalesClient->Disconnect();
-            }
-        } catch (...) {
-            // Shutting down: a connection that cannot be closed is freed anyway.
-        }
+        link::DisconnectQuietly(*FSalesClient);
         FSalesClient.reset();
     }
     if (FTrayIconData) {

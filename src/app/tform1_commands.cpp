@@ -52,15 +52,8 @@ void TForm1::FreeClientPool()
         // A poll interrupted by a nested stop still holds its own reference, so
         // the connection it uses outlives the slot.
         std::shared_ptr<link::ControllerConnection> client = std::exchange(FPumpClients[slot], {});
-        if (!client) {
-            continue;
-        }
-        try {
-            if (client->IsConnected()) {
-                client->Disconnect();
-            }
-        } catch (const std::exception&) {
-            // Freed all the same.
+        if (client) {
+            link::DisconnectQuietly(*client);
         }
     }
     WriteLog(u"Pool de clientes liberado"_s);

@@ -31,17 +31,6 @@ void Increment(qint32& counter)
     ++counter;
 }
 
-void DisconnectQuietly(link::ControllerConnection& client)
-{
-    try {
-        if (client.IsConnected()) {
-            client.Disconnect();
-        }
-    } catch (const std::exception&) {
-        // The connection is given up either way.
-    }
-}
-
 } // namespace
 
 void TForm1::StartMonitoring()
@@ -114,7 +103,7 @@ void TForm1::PollPumpStatus(qint32 pump)
         const QString reply = client->TakeReceivedText();
         UpdatePumpStatus(pump, link::ExtractPumpStatus(reply, u"PS="));
     } catch (const std::exception&) {
-        DisconnectQuietly(*client);
+        link::DisconnectQuietly(*client);
     }
 }
 
@@ -238,14 +227,8 @@ void TForm1::CheckLastSaleForPump(qint32 pump)
         }
         WriteLog(u"CheckLastSaleForPump: No se obtuvo respuesta válida para bomba "_s + n);
     } catch (const std::exception& error) {
-        const QString message = [&error] {
-            if (const auto* failure = dynamic_cast<const Failure*>(&error)) {
-                return failure->message();
-            }
-            return QString::fromLocal8Bit(error.what());
-        }();
-        WriteLog(u"CheckLastSaleForPump: Excepción en bomba "_s + n + u": "_s + message);
-        DisconnectQuietly(client);
+        WriteLog(u"CheckLastSaleForPump: Excepción en bomba "_s + n + u": "_s + FailureText(error));
+        link::DisconnectQuietly(client);
     }
 }
 

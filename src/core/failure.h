@@ -22,4 +22,14 @@ private:
     QByteArray FUtf8;
 };
 
+// The text of any exception, for the log or a message box: a Failure's own
+// message, otherwise what() in the local 8-bit encoding.
+inline QString FailureText(const std::exception& error)
+{
+    if (const auto* failure = dynamic_cast<const Failure*>(&error)) {
+        return failure->message();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
 } // namespace veltrane

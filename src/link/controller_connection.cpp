@@ -208,4 +208,15 @@ QByteArray ControllerConnection::PeekReceivedBytes()
     return QByteArray(FReceived.data(), qsizetype(FReceived.size()));
 }
 
+void DisconnectQuietly(ControllerConnection& connection) noexcept
+{
+    try {
+        if (connection.IsConnected()) {
+            connection.Disconnect();
+        }
+    } catch (...) {
+        // Given up either way.
+    }
+}
+
 } // namespace veltrane::link

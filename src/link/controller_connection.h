@@ -103,4 +103,8 @@ private:
     std::vector<char> FReceived;        // received, not yet taken or discarded
 };
 
+// Closes the connection if it is open. Whatever fails on the way is
+// swallowed: the connection is given up either way.
+void DisconnectQuietly(ControllerConnection& connection) noexcept;
+
 } // namespace veltrane::link

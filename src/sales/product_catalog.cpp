@@ -111,18 +111,13 @@ void LoadProductNames(const QString& path, ProductMap& names, ProductMap& id2, L
         SetBuiltInProducts(names, id2);
         return;
     }
-    QString message;
     try {
         loadFile(path, names, id2, log);
-        return;
-    } catch (const Failure& failure) {
-        message = failure.message();
     } catch (const std::exception& failure) {
-        message = QString::fromLocal8Bit(failure.what());
+        // Whatever loaded before the failure stays; the built-in codes win.
+        log.WriteLog(u"LoadProductNames: *** ERROR CRÍTICO *** "_s + FailureText(failure));
+        SetBuiltInProducts(names, id2);
     }
-    // Whatever loaded before the failure stays; the built-in codes win.
-    log.WriteLog(u"LoadProductNames: *** ERROR CRÍTICO *** "_s + message);
-    SetBuiltInProducts(names, id2);
 }
 
 QString GetFuelName(const ProductMap& names, const QString& code, LogSink& log)

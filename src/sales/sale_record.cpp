@@ -21,14 +21,6 @@ namespace {
 
 const QString kLogPrefix = u"ParseAndSaveLastSale: "_s;
 
-QString failureText(const std::exception& failure)
-{
-    if (const auto* known = dynamic_cast<const Failure*>(&failure)) {
-        return known->message();
-    }
-    return QString::fromLocal8Bit(failure.what());
-}
-
 // Whether a data row records this sale: it starts with its "ID Venta" and its
 // "# de Venta". The prefix is built once, so the scan allocates nothing.
 bool recordsSale(const QStringList& lines, const QString& prefix)
@@ -165,7 +157,7 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
             // Writing now would replace the rows that could not be read, so
             // this sale waits for a later poll.
             log.WriteLog(kLogPrefix + u"Error cargando archivo existente: "_s +
-                         failureText(failure));
+                         FailureText(failure));
             log.WriteLog(u"=== ParseAndSaveLastSale: FIN ==="_s);
             return;
         }
@@ -188,7 +180,7 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
         log.WriteLog(kLogPrefix + u"✅ Archivo guardado exitosamente en "_s +
                      QDir::toNativeSeparators(path));
     } catch (const std::exception& failure) {
-        log.WriteLog(kLogPrefix + u"❌ ERROR al guardar archivo: "_s + failureText(failure));
+        log.WriteLog(kLogPrefix + u"❌ ERROR al guardar archivo: "_s + FailureText(failure));
     }
     file.lines.clear();
     log.WriteLog(u"=== ParseAndSaveLastSale: FIN ==="_s);
