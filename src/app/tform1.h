@@ -12,6 +12,7 @@
 #include <utility>
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -196,7 +197,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void BuildWindow(); // the window's design: controls, layout, captions
+    // The window's design: controls, layout, captions, one section each.
+    void BuildWindow();
+    QLayout* BuildConnectionBar();
+    QWidget* BuildPumpTiles();
+    QWidget* BuildOperatorPanel();
     void ShowFailure(const QString& message);
     // Runs a handler whose failures go to the default failure handler.
     void RunReportingFailures(const std::function<void()>& handler);

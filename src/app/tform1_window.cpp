@@ -52,6 +52,18 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
     return button;
 }
 
+// Tab moves through the widgets in the order given.
+void chainTabOrder(std::initializer_list<QWidget*> widgets)
+{
+    QWidget* previous = nullptr;
+    for (QWidget* widget : widgets) {
+        if (previous) {
+            QWidget::setTabOrder(previous, widget);
+        }
+        previous = widget;
+    }
+}
+
 // The tile's colours by status: the statuses an operator acts on stand out.
 QString tileStyle(const QString& status)
 {
@@ -77,6 +89,24 @@ QString tileStyle(const QString& status)
         background, border);
 }
 
+// The six price edits with their captions, in screen and keyboard order. The
+// edit is named after its key in lower case ("gp"), its caption LabelN.
+struct PriceField
+{
+    QLineEdit* TForm1::*edit;
+    QLabel* TForm1::*label;
+    QStringView key;
+    QStringView caption;
+};
+constexpr std::array<PriceField, 6> kPriceFields = {{
+    {&TForm1::gp, &TForm1::Label1, u"GP", u"Gasolina premium (GP)"},
+    {&TForm1::gr, &TForm1::Label2, u"GR", u"Gasolina regular (GR)"},
+    {&TForm1::dp, &TForm1::Label3, u"DP", u"Diésel premium (DP)"},
+    {&TForm1::dr, &TForm1::Label4, u"DR", u"Diésel regular (DR)"},
+    {&TForm1::kr, &TForm1::Label5, u"KR", u"Queroseno (KR)"},
+    {&TForm1::rc, &TForm1::Label6, u"RC", u"Racing (RC)"},
+}};
+
 } // namespace
 
 void TForm1::BuildWindow()
@@ -85,153 +115,23 @@ void TForm1::BuildWindow()
     setWindowTitle(u"Veltrane V3 - Monitor de surtidores"_s);
     setWindowIcon(AppIcon());
 
-    // Connection bar.
-    ButtonConnect = makeButton(this, u"ButtonConnect"_s, u"&Conectar"_s);
-    ButtonDisconnect = makeButton(this, u"ButtonDisconnect"_s, u"&Desconectar"_s);
-    LabelStatus = makeLabel(this, u"LabelStatus"_s, QString());
-    QFont statusFont = LabelStatus->font();
-    statusFont.setBold(true);
-    statusFont.setPointSizeF(statusFont.pointSizeF() * 1.15);
-    LabelStatus->setFont(statusFont);
-    LabelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    // Operator panel.
-    ButtonClosePump = makeButton(this, u"ButtonClosePump"_s, u"C&errar surtidor"_s);
-    Button1 = makeButton(this, u"Button1"_s, u"&Abrir surtidor"_s);
-    Edit1 = makeEdit(this, u"Edit1"_s, u"001"_s);
-    Edit1->setMaximumWidth(70);
-    gp = makeEdit(this, u"gp"_s, u"GP"_s);
-    gr = makeEdit(this, u"gr"_s, u"GR"_s);
-    dp = makeEdit(this, u"dp"_s, u"DP"_s);
-    dr = makeEdit(this, u"dr"_s, u"DR"_s);
-    kr = makeEdit(this, u"kr"_s, u"KR"_s);
-    rc = makeEdit(this, u"rc"_s, u"RC"_s);
-    Label1 = makeLabel(this, u"Label1"_s, u"Gasolina premium (GP)"_s);
-    Label2 = makeLabel(this, u"Label2"_s, u"Gasolina regular (GR)"_s);
-    Label3 = makeLabel(this, u"Label3"_s, u"Diésel premium (DP)"_s);
-    Label4 = makeLabel(this, u"Label4"_s, u"Diésel regular (DR)"_s);
-    Label5 = makeLabel(this, u"Label5"_s, u"Queroseno (KR)"_s);
-    Label6 = makeLabel(this, u"Label6"_s, u"Racing (RC)"_s);
-    const std::array<QLineEdit*, 6> priceEdits = {gp, gr, dp, dr, kr, rc};
-    const std::array<QLabel*, 6> priceLabels = {Label1, Label2, Label3, Label4, Label5, Label6};
-    for (std::size_t i = 0; i < priceEdits.size(); ++i) {
-        priceLabels[i]->setBuddy(priceEdits[i]);
-    }
-    Button2 = makeButton(this, u"Button2"_s, u"Enviar cambio de &precio"_s);
-
-    // Pump tiles: caption LabelN and status surtidorN, in declaration order.
-    std::array<QLabel**, 2 * std::size_t{kPumpCount}> tileLabels = {
-        &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10, &surtidor4,
-        &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,  &Label14, &surtidor8,
-        &Label15, &surtidor9,  &Label16, &surtidor10, &Label17, &surtidor11, &Label18, &surtidor12,
-        &Label19, &surtidor13, &Label20, &surtidor14, &Label21, &surtidor15, &Label22, &surtidor16,
-        &Label23, &surtidor17, &Label24, &surtidor18, &Label25, &surtidor19, &Label26, &surtidor20};
-    auto* pumpsBox = new QGroupBox(u"Surtidores"_s, this);
-    auto* pumpsGrid = new QGridLayout(pumpsBox);
-    pumpsGrid->setSpacing(8);
-    for (int pump = 1; pump <= kPumpCount; ++pump) {
-        auto* tile = new QFrame(pumpsBox);
-        tile->setObjectName(u"pumpTile"_s);
-        tile->setMinimumHeight(64);
-        auto* tileLayout = new QVBoxLayout(tile);
-        tileLayout->setContentsMargins(10, 6, 10, 6);
-        tileLayout->setSpacing(2);
-        const auto slot = 2 * static_cast<std::size_t>(pump - 1);
-        QLabel*& caption = *tileLabels[slot];
-        QLabel*& status = *tileLabels[slot + 1];
-        caption = makeLabel(tile, u"Label%1"_s.arg(pump + 6), u"Surtidor %1"_s.arg(pump));
-        QFont captionFont = caption->font();
-        captionFont.setBold(true);
-        caption->setFont(captionFont);
-        status = makeLabel(tile, u"surtidor%1"_s.arg(pump), QString());
-        QFont statusFont = status->font();
-        statusFont.setPointSizeF(statusFont.pointSizeF() * 1.3);
-        status->setFont(statusFont);
-        // Room for the longest status (ten characters) without truncation.
-        tile->setMinimumWidth(status->fontMetrics().horizontalAdvance(u"FUELLINGXX"_s) + 24);
-        caption->setAlignment(Qt::AlignHCenter);
-        status->setAlignment(Qt::AlignHCenter);
-        tileLayout->addWidget(caption);
-        tileLayout->addWidget(status);
-        tile->setStyleSheet(tileStyle(QString()));
-        pumpsGrid->addWidget(tile, (pump - 1) / kTileColumns, (pump - 1) % kTileColumns);
-    }
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(14, 12, 14, 12);
+    root->setSpacing(12);
+    root->addLayout(BuildConnectionBar());
+    root->addWidget(BuildPumpTiles(), 1);
+    root->addWidget(BuildOperatorPanel());
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(u"Timer1"_s);
-    SpeedButton1 = new QToolButton(this);
-    SpeedButton1->setObjectName(u"SpeedButton1"_s);
-    SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    SpeedButton1->setText(u"Carpe&ta de datos"_s);
-    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    SpeedButton1->setToolTip(u"Abrir la carpeta de datos (%1)"_s.arg(FFixed.dataDirectory));
-    SpeedButton1->setAutoRaise(true);
-    Button3 = makeButton(this, u"Button3"_s, u"Detener &monitoreo"_s);
     Timer2 = new QTimer(this);
     Timer2->setObjectName(u"Timer2"_s);
     auto_conectar = new QTimer(this);
     auto_conectar->setObjectName(u"auto_conectar"_s);
 
-    // Layout.
-    auto* connectionBar = new QHBoxLayout;
-    connectionBar->addWidget(ButtonConnect);
-    connectionBar->addWidget(ButtonDisconnect);
-    connectionBar->addWidget(Button3);
-    connectionBar->addSpacing(16);
-    connectionBar->addWidget(LabelStatus, 1);
-    connectionBar->addWidget(SpeedButton1);
-
-    auto* commandsBox = new QGroupBox(u"Operación de surtidor"_s, this);
-    auto* commands = new QGridLayout(commandsBox);
-    commands->setHorizontalSpacing(10);
-    auto* pumpCaption = makeLabel(commandsBox, u"pumpCaption"_s, u"&Surtidor:"_s);
-    pumpCaption->setBuddy(Edit1);
-    auto* pumpRow = new QHBoxLayout;
-    pumpRow->setSpacing(8);
-    pumpRow->addWidget(pumpCaption);
-    pumpRow->addWidget(Edit1);
-    pumpRow->addSpacing(8);
-    pumpRow->addWidget(ButtonClosePump);
-    pumpRow->addWidget(Button1);
-    pumpRow->addStretch(1);
-    commands->addLayout(pumpRow, 0, 0, 1, 6);
-    auto* pricesCaption = makeLabel(commandsBox, u"pricesCaption"_s, u"Nuevos precios:"_s);
-    QFont pricesFont = pricesCaption->font();
-    pricesFont.setBold(true);
-    pricesCaption->setFont(pricesFont);
-    commands->addWidget(pricesCaption, 1, 0, 1, 6);
-    for (std::size_t i = 0; i < priceEdits.size(); ++i) {
-        const int column = static_cast<int>(i % 3) * 2;
-        const int row = 2 + static_cast<int>(i / 3);
-        commands->addWidget(priceLabels[i], row, column, Qt::AlignRight);
-        commands->addWidget(priceEdits[i], row, column + 1);
-    }
-    auto* sendRow = new QHBoxLayout;
-    sendRow->addStretch(1);
-    sendRow->addWidget(Button2);
-    commands->addLayout(sendRow, 4, 0, 1, 6);
-
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(14, 12, 14, 12);
-    root->setSpacing(12);
-    root->addLayout(connectionBar);
-    root->addWidget(pumpsBox, 1);
-    root->addWidget(commandsBox);
-
     // Keyboard order follows the screen: connection bar, pump, prices, send.
-    setTabOrder(ButtonConnect, ButtonDisconnect);
-    setTabOrder(ButtonDisconnect, Button3);
-    setTabOrder(Button3, SpeedButton1);
-    setTabOrder(SpeedButton1, Edit1);
-    setTabOrder(Edit1, ButtonClosePump);
-    setTabOrder(ButtonClosePump, Button1);
-    setTabOrder(Button1, gp);
-    QWidget* previous = gp;
-    for (QLineEdit* edit : {gr, dp, dr, kr, rc}) {
-        setTabOrder(previous, edit);
-        previous = edit;
-    }
-    setTabOrder(rc, Button2);
+    chainTabOrder({ButtonConnect, ButtonDisconnect, Button3, SpeedButton1, Edit1, ButtonClosePump,
+                   Button1, gp, gr, dp, dr, kr, rc, Button2});
 
     // No exception may cross Qt's event loop: whatever a handler does not
     // handle itself reaches the default failure handler here.
@@ -261,6 +161,128 @@ void TForm1::BuildWindow()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+}
+
+QLayout* TForm1::BuildConnectionBar()
+{
+    ButtonConnect = makeButton(this, u"ButtonConnect"_s, u"&Conectar"_s);
+    ButtonDisconnect = makeButton(this, u"ButtonDisconnect"_s, u"&Desconectar"_s);
+    Button3 = makeButton(this, u"Button3"_s, u"Detener &monitoreo"_s);
+    LabelStatus = makeLabel(this, u"LabelStatus"_s, QString());
+    QFont statusFont = LabelStatus->font();
+    statusFont.setBold(true);
+    statusFont.setPointSizeF(statusFont.pointSizeF() * 1.15);
+    LabelStatus->setFont(statusFont);
+    LabelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    SpeedButton1 = new QToolButton(this);
+    SpeedButton1->setObjectName(u"SpeedButton1"_s);
+    SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    SpeedButton1->setText(u"Carpe&ta de datos"_s);
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    SpeedButton1->setToolTip(u"Abrir la carpeta de datos (%1)"_s.arg(FFixed.dataDirectory));
+    SpeedButton1->setAutoRaise(true);
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(ButtonConnect);
+    bar->addWidget(ButtonDisconnect);
+    bar->addWidget(Button3);
+    bar->addSpacing(16);
+    bar->addWidget(LabelStatus, 1);
+    bar->addWidget(SpeedButton1);
+    return bar;
+}
+
+QWidget* TForm1::BuildPumpTiles()
+{
+    // Caption LabelN and status surtidorN, in declaration order.
+    const std::array<QLabel**, 2 * std::size_t{kPumpCount}> tileLabels = {
+        &Label7,  &surtidor1,  &Label8,  &surtidor2,  &Label9,  &surtidor3,  &Label10, &surtidor4,
+        &Label11, &surtidor5,  &Label12, &surtidor6,  &Label13, &surtidor7,  &Label14, &surtidor8,
+        &Label15, &surtidor9,  &Label16, &surtidor10, &Label17, &surtidor11, &Label18, &surtidor12,
+        &Label19, &surtidor13, &Label20, &surtidor14, &Label21, &surtidor15, &Label22, &surtidor16,
+        &Label23, &surtidor17, &Label24, &surtidor18, &Label25, &surtidor19, &Label26, &surtidor20};
+    // Room for the longest status without truncation.
+    const QString longestStatus =
+        link::pump_status::kFuelling.toString().leftJustified(link::kPumpStatusWidth, u'X');
+    auto* box = new QGroupBox(u"Surtidores"_s, this);
+    auto* grid = new QGridLayout(box);
+    grid->setSpacing(8);
+    for (int pump = 1; pump <= kPumpCount; ++pump) {
+        auto* tile = new QFrame(box);
+        tile->setObjectName(u"pumpTile"_s);
+        tile->setMinimumHeight(64);
+        auto* tileLayout = new QVBoxLayout(tile);
+        tileLayout->setContentsMargins(10, 6, 10, 6);
+        tileLayout->setSpacing(2);
+        const auto slot = 2 * static_cast<std::size_t>(pump - 1);
+        QLabel*& caption = *tileLabels[slot];
+        QLabel*& status = *tileLabels[slot + 1];
+        caption = makeLabel(tile, u"Label%1"_s.arg(pump + 6), u"Surtidor %1"_s.arg(pump));
+        QFont captionFont = caption->font();
+        captionFont.setBold(true);
+        caption->setFont(captionFont);
+        status = makeLabel(tile, u"surtidor%1"_s.arg(pump), QString());
+        QFont statusFont = status->font();
+        statusFont.setPointSizeF(statusFont.pointSizeF() * 1.3);
+        status->setFont(statusFont);
+        tile->setMinimumWidth(status->fontMetrics().horizontalAdvance(longestStatus) + 24);
+        caption->setAlignment(Qt::AlignHCenter);
+        status->setAlignment(Qt::AlignHCenter);
+        tileLayout->addWidget(caption);
+        tileLayout->addWidget(status);
+        tile->setStyleSheet(tileStyle(QString()));
+        grid->addWidget(tile, (pump - 1) / kTileColumns, (pump - 1) % kTileColumns);
+    }
+    return box;
+}
+
+QWidget* TForm1::BuildOperatorPanel()
+{
+    auto* box = new QGroupBox(u"Operación de surtidor"_s, this);
+    auto* commands = new QGridLayout(box);
+    commands->setHorizontalSpacing(10);
+
+    Edit1 = makeEdit(box, u"Edit1"_s, u"001"_s);
+    Edit1->setMaximumWidth(70);
+    ButtonClosePump = makeButton(box, u"ButtonClosePump"_s, u"C&errar surtidor"_s);
+    Button1 = makeButton(box, u"Button1"_s, u"&Abrir surtidor"_s);
+    auto* pumpCaption = makeLabel(box, u"pumpCaption"_s, u"&Surtidor:"_s);
+    pumpCaption->setBuddy(Edit1);
+    auto* pumpRow = new QHBoxLayout;
+    pumpRow->setSpacing(8);
+    pumpRow->addWidget(pumpCaption);
+    pumpRow->addWidget(Edit1);
+    pumpRow->addSpacing(8);
+    pumpRow->addWidget(ButtonClosePump);
+    pumpRow->addWidget(Button1);
+    pumpRow->addStretch(1);
+    commands->addLayout(pumpRow, 0, 0, 1, 6);
+
+    auto* pricesCaption = makeLabel(box, u"pricesCaption"_s, u"Nuevos precios:"_s);
+    QFont pricesFont = pricesCaption->font();
+    pricesFont.setBold(true);
+    pricesCaption->setFont(pricesFont);
+    commands->addWidget(pricesCaption, 1, 0, 1, 6);
+    for (std::size_t i = 0; i < kPriceFields.size(); ++i) {
+        const PriceField& field = kPriceFields[i];
+        const QString key = field.key.toString();
+        QLineEdit* edit = makeEdit(box, key.toLower(), key);
+        QLabel* caption = makeLabel(box, u"Label%1"_s.arg(i + 1), field.caption.toString());
+        caption->setBuddy(edit);
+        this->*field.edit = edit;
+        this->*field.label = caption;
+        const int column = static_cast<int>(i % 3) * 2;
+        const int row = 2 + static_cast<int>(i / 3);
+        commands->addWidget(caption, row, column, Qt::AlignRight);
+        commands->addWidget(edit, row, column + 1);
+    }
+
+    Button2 = makeButton(box, u"Button2"_s, u"Enviar cambio de &precio"_s);
+    auto* sendRow = new QHBoxLayout;
+    sendRow->addStretch(1);
+    sendRow->addWidget(Button2);
+    commands->addLayout(sendRow, 4, 0, 1, 6);
+    return box;
 }
 
 void TForm1::PaintPumpTile(qint32 pump)
