@@ -30,6 +30,30 @@ bool isDigit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
+// The scanners of parseNumber: each moves i past what it reads.
+void skipBlanks(QStringView t, qsizetype& i)
+{
+    while (i < t.size() && t[i] == u' ') {
+        ++i;
+    }
+}
+
+void skipDigits(QStringView t, qsizetype& i)
+{
+    while (i < t.size() && isDigit(t[i].unicode())) {
+        ++i;
+    }
+}
+
+// An optional sign; true when it is "-".
+bool takeSign(QStringView t, qsizetype& i)
+{
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) {
+        return t[i++] == u'-';
+    }
+    return false;
+}
+
 // Reads text by the number grammar: blanks, sign, digits with one optional
 // separator, optional exponent, blanks. Empty when the text is not a number
 // or its magnitude exceeds the largest double.
@@ -37,27 +61,17 @@ std::optional<double> parseNumber(QStringView t, char16_t separator)
 {
     const qsizetype n = t.size();
     qsizetype i = 0;
-    while (i < n && t[i] == u' ') {
-        ++i;
-    }
-    bool negative = false;
-    if (i < n && (t[i] == u'+' || t[i] == u'-')) {
-        negative = t[i] == u'-';
-        ++i;
-    }
+    skipBlanks(t, i);
+    const bool negative = takeSign(t, i);
     const qsizetype intBegin = i;
-    while (i < n && isDigit(t[i].unicode())) {
-        ++i;
-    }
+    skipDigits(t, i);
     const qsizetype intEnd = i;
     qsizetype fracBegin = i;
     qsizetype fracEnd = i;
     if (i < n && t[i] == separator) {
         ++i;
         fracBegin = i;
-        while (i < n && isDigit(t[i].unicode())) {
-            ++i;
-        }
+        skipDigits(t, i);
         fracEnd = i;
     }
     if (intEnd == intBegin && fracEnd == fracBegin) {
@@ -67,11 +81,7 @@ std::optional<double> parseNumber(QStringView t, char16_t separator)
     qint64 exponent = 0;
     if (i < n && (t[i] == u'e' || t[i] == u'E')) {
         ++i;
-        bool expNegative = false;
-        if (i < n && (t[i] == u'+' || t[i] == u'-')) {
-            expNegative = t[i] == u'-';
-            ++i;
-        }
+        const bool expNegative = takeSign(t, i);
         const qsizetype expBegin = i;
         while (i < n && isDigit(t[i].unicode())) {
             if (exponent < 1'000'000) {
@@ -86,9 +96,7 @@ std::optional<double> parseNumber(QStringView t, char16_t separator)
             exponent = -exponent;
         }
     }
-    while (i < n && t[i] == u' ') {
-        ++i;
-    }
+    skipBlanks(t, i);
     if (i != n) {
         return std::nullopt;
     }
