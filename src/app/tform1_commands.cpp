@@ -17,7 +17,7 @@ namespace {
 
 // A "|" or "^" in a typed value would shift the fields the controller reads
 // and could stop or re-price another pump: such a command is never sent.
-void RefuseFieldSeparators(const QString& field, const QString& value)
+void refuseFieldSeparators(const QString& field, const QString& value)
 {
     for (const QChar separator : {QChar(u'|'), QChar(u'^')}) {
         if (value.contains(separator)) {
@@ -27,7 +27,7 @@ void RefuseFieldSeparators(const QString& field, const QString& value)
     }
 }
 
-QString FieldCaption(const QLabel* label)
+QString fieldCaption(const QLabel* label)
 {
     return label->text().remove(u'&');
 }
@@ -141,9 +141,9 @@ void TForm1::Button2Click()
 void TForm1::RefuseTypedSeparators(std::initializer_list<std::pair<const QLabel*, QString>> prices)
 {
     try {
-        RefuseFieldSeparators(u"Surtidor"_s, Edit1->text());
+        refuseFieldSeparators(u"Surtidor"_s, Edit1->text());
         for (const auto& [caption, value] : prices) {
-            RefuseFieldSeparators(FieldCaption(caption), value);
+            refuseFieldSeparators(fieldCaption(caption), value);
         }
     } catch (const Failure& failure) {
         WriteLog(u"Comando rechazado: "_s + failure.message());

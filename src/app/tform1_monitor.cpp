@@ -23,7 +23,7 @@ namespace {
 constexpr int kSalesAttempts = 2;
 constexpr int kMaxAuthorizationsPerPump = 3;
 
-void Increment(qint32& counter)
+void increment(qint32& counter)
 {
     if (counter == std::numeric_limits<qint32>::max()) {
         throw Failure(u"Desbordamiento de contador"_s);
@@ -65,7 +65,7 @@ void TForm1::Timer1Timer()
         return;
     }
     PollPumpStatus(FCurrentPump);
-    Increment(FCurrentPump);
+    increment(FCurrentPump);
     if (FCurrentPump > kPumpCount) {
         FCurrentPump = 1;
         if (FFileNeedsSave) {
@@ -121,7 +121,7 @@ void TForm1::UpdatePumpStatus(qint32 pump, const QString& status)
     FFileNeedsSave = true;
     if (status == link::pump_status::kCalling) {
         // Counted before the attempt: a failed authorization still counts.
-        Increment(FAuthSentCount[pump]);
+        increment(FAuthSentCount[pump]);
         if (FAuthSentCount[pump] <= kMaxAuthorizationsPerPump) {
             SendAuthorize(link::ThreeDigitPump(pump));
         }
@@ -152,7 +152,7 @@ void TForm1::Timer2Timer()
         return;
     }
     CheckLastSaleForPump(FCurrentSalesPump);
-    Increment(FCurrentSalesPump);
+    increment(FCurrentSalesPump);
     if (FCurrentSalesPump > kPumpCount) {
         FCurrentSalesPump = 1;
     }
@@ -160,7 +160,7 @@ void TForm1::Timer2Timer()
 
 void TForm1::CheckLastSaleForPump(qint32 pump)
 {
-    Increment(FSalesCheckCount);
+    increment(FSalesCheckCount);
     const QString n = QString::number(pump);
     link::ControllerConnection& client = *FSalesClient;
     try {

@@ -16,12 +16,12 @@ using std::chrono::milliseconds;
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& utf8Message)
+[[noreturn]] void fail(const std::string& utf8Message)
 {
     throw Failure(QString::fromUtf8(utf8Message.data(), qsizetype(utf8Message.size())));
 }
 
-bool PeerLeft(SocketErrorKind kind)
+bool peerLeft(SocketErrorKind kind)
 {
     return kind == SocketErrorKind::ClosedByPeer || kind == SocketErrorKind::ResetByPeer;
 }
@@ -50,14 +50,14 @@ std::string ControllerConnection::addressForMessages() const
 void ControllerConnection::Connect()
 {
     if (FSocket) {
-        Fail(socket_messages::AlreadyConnected(addressForMessages()));
+        fail(socket_messages::AlreadyConnected(addressForMessages()));
     }
     FReceived.clear();
     auto socket = std::make_unique<TcpSocket>();
     try {
         socket->Connect(FHost.toStdString(), FPort, milliseconds(FConnectTimeoutMs));
     } catch (const SocketError& e) {
-        Fail(e.what());
+        fail(e.what());
     }
     FSocket = std::move(socket);
 }
@@ -72,8 +72,8 @@ bool ControllerConnection::pullAvailable(bool throwWhenPeerGone)
         return true;
     }
     FSocket.reset();
-    if (throwWhenPeerGone || !PeerLeft(gone->Kind())) {
-        Fail(gone->what());
+    if (throwWhenPeerGone || !peerLeft(gone->Kind())) {
+        fail(gone->what());
     }
     return false;
 }
@@ -116,7 +116,7 @@ void ControllerConnection::DiscardReceivedData()
 void ControllerConnection::SendText(const QString& text)
 {
     if (!FSocket) {
-        Fail(socket_messages::NotConnected(addressForMessages()));
+        fail(socket_messages::NotConnected(addressForMessages()));
     }
     // A controller that has already closed or reset the connection would
     // otherwise swallow the first request without a word.
@@ -130,7 +130,7 @@ void ControllerConnection::SendText(const QString& text)
                          milliseconds(FReadTimeoutMs));
     } catch (const SocketError& e) {
         FSocket.reset();
-        Fail(e.what());
+        fail(e.what());
     }
 }
 
@@ -177,7 +177,7 @@ void ControllerConnection::waitForMoreThan(std::size_t held, int ms)
             readable = FSocket->WaitReadable(left);
         } catch (const SocketError& e) {
             FSocket.reset();
-            Fail(e.what());
+            fail(e.what());
         }
         if (!readable) {
             return;
