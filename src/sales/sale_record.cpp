@@ -119,6 +119,30 @@ QString BuildSaleRow(QStringView reply, const ProductMap& names, const ProductMa
            payment.tipoPago;
 }
 
+SaleSummary SummaryOfSale(QStringView reply)
+{
+    // The same fields and formatting as the row's columns 9, 12 and 4.
+    return {FormatDecimal(SaleField(reply, u"VO1"), 3), FormatDecimal(SaleField(reply, u"AM1"), 1),
+            ReshapeSaleTime(SaleField(reply, u"STI1"))};
+}
+
+QString SaleSummaryText(const SaleSummary& sale)
+{
+    QStringList parts;
+    if (!sale.volume.isEmpty()) {
+        parts.append(sale.volume + u" L"_s);
+    }
+    if (!sale.amount.isEmpty()) {
+        parts.append(sale.amount);
+    }
+    if (!sale.time.isEmpty()) {
+        // "14:30:05" as "14:30"; a time in another shape stays as recorded.
+        const bool reshaped = sale.time.size() == 8 && sale.time.at(5) == u':';
+        parts.append(reshaped ? sale.time.first(5) : sale.time);
+    }
+    return parts.join(u" · "_s);
+}
+
 void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileContext& context)
 {
     LogSink& log = context.log;
@@ -175,15 +199,20 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
     file.lines.append(row);
     log.WriteLog(kLogPrefix + u"Línea agregada (CON COMAS): "_s + row);
 
+    bool saved = false;
     try {
         text::WriteTextLines(path, file.lines, file.encoding);
         log.WriteLog(kLogPrefix + u"✅ Archivo guardado exitosamente en "_s +
                      QDir::toNativeSeparators(path));
+        saved = true;
     } catch (const std::exception& failure) {
         log.WriteLog(kLogPrefix + u"❌ ERROR al guardar archivo: "_s + FailureText(failure));
     }
     file.lines.clear();
     log.WriteLog(u"=== ParseAndSaveLastSale: FIN ==="_s);
+    if (saved && context.recorded) {
+        context.recorded(SummaryOfSale(reply));
+    }
 }
 
 } // namespace veltrane::sales

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace veltrane {
 class LogSink;
 }
@@ -13,13 +15,31 @@ class ProductMap;
 // The first line of the sale record file: the 19 column names.
 QString SaleFileHeader();
 
-// What a sale needs beyond the reply: where the file is, the catalogue and the log.
+// What the window shows of a recorded sale: its row's "Volumen", "Monto" and
+// "Hora de Fin", exactly as the row has them.
+struct SaleSummary
+{
+    QString volume;
+    QString amount;
+    QString time;
+};
+// The summary of the sale that a reply describes.
+SaleSummary SummaryOfSale(QStringView reply);
+// The summary as one line, "25,500 L · 33,1 · 14:30" (the time without its
+// seconds); a value that is missing is left out.
+QString SaleSummaryText(const SaleSummary& sale);
+
+// What a sale needs beyond the reply: where the file is, the catalogue and the
+// log, and who is told when a sale has been recorded.
 struct SaleFileContext
 {
     QString saleFilePath; // native form, as the log shows it
     const ProductMap& names;
     const ProductMap& id2;
     LogSink& log;
+    // Called once the new row is safely in the file, never for a duplicate or
+    // a failed write.
+    std::function<void(const SaleSummary&)> recorded = {};
 };
 
 // A reply field with every CR and LF left out, so that no value can split a
