@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -26,6 +27,22 @@ TForm1::TForm1(FixedValues fixedValues, QWidget* parent)
 {
     FFailureHandler = [this](const QString& message) {
         QMessageBox::critical(isVisible() ? this : nullptr, u"Veltrane"_s, message);
+    };
+    FConfirmHandler = [this](const QString& title, const QString& question, const QString& action) {
+        QMessageBox box(QMessageBox::Warning, title, question, QMessageBox::NoButton,
+                        isVisible() ? this : nullptr);
+        QPushButton* go = box.addButton(action, QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(u"Cancelar"_s, QMessageBox::RejectRole);
+        // Enter alone does not stop the forecourt: the order takes a deliberate click.
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == go;
+    };
+    FNoticeHandler = [this](const QString& title, const QString& message) {
+        if (FTrayIconData && FTrayIconData->isVisible()) {
+            FTrayIconData->showMessage(title, message, QSystemTrayIcon::Warning, 15000);
+        }
     };
     TCPClient = std::make_unique<link::ControllerConnection>();
     BuildWindow();
@@ -144,6 +161,11 @@ void TForm1::UpdateStatus(const QString& text, quint32 color)
     palette.setColor(QPalette::WindowText, QColor(int(color & 0xFF), int((color >> 8) & 0xFF),
                                                   int((color >> 16) & 0xFF)));
     LabelStatus->setPalette(palette);
+    if (FSeriesSending) {
+        // Between the orders of a series nothing else may run: only paint.
+        LabelStatus->repaint();
+        return;
+    }
     // The new text is painted before the caller goes on with blocking work;
     // this is the one place where handlers can run nested.
     QApplication::processEvents();

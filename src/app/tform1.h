@@ -2,6 +2,7 @@
 
 #include "core/fixed_values.h"
 #include "core/indexed_array.h"
+#include "monitor/reply_watch.h"
 #include "text/debug_log.h"
 
 #include <QWidget>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <utility>
 
+class QBoxLayout;
+class QFrame;
 class QLabel;
 class QLayout;
 class QLineEdit;
@@ -25,7 +28,8 @@ class ControllerConnection;
 }
 namespace veltrane::sales {
 class ProductMap;
-}
+struct SaleSummary;
+} // namespace veltrane::sales
 
 namespace veltrane {
 
@@ -42,6 +46,11 @@ class TForm1 : public QWidget
 
 public:
     using FailureHandler = std::function<void(const QString& message)>;
+    // Asks the operator to confirm an action; true to go ahead.
+    using ConfirmHandler =
+        std::function<bool(const QString& title, const QString& question, const QString& action)>;
+    // A notification of the tray icon.
+    using NoticeHandler = std::function<void(const QString& title, const QString& message)>;
 
     explicit TForm1(FixedValues fixedValues, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -49,6 +58,9 @@ public:
     // The application's default failure handler: a message box with the
     // failure's message. Tests replace it to see what would be shown.
     void SetFailureHandler(FailureHandler handler) { FFailureHandler = std::move(handler); }
+    // A question box, and the tray's balloon; tests replace them too.
+    void SetConfirmHandler(ConfirmHandler handler) { FConfirmHandler = std::move(handler); }
+    void SetNoticeHandler(NoticeHandler handler) { FNoticeHandler = std::move(handler); }
     const FixedValues& Fixed() const { return FFixed; }
     // The debug log, for the window-free code that writes to it.
     LogSink& Log() { return FLog; }
@@ -188,6 +200,29 @@ public:
     QString GetProductID2(const QString& code);
     void ParseAndSaveLastSale(const QString& reply, qint32 pump);
 
+    // --- Beyond the program's design: what the operator needs besides -------
+    // A controller that stops answering: the banner above the tiles, and each
+    // tile's line under its status ("sin respuesta · hace 12 s").
+    QFrame* PanelOutage = nullptr;
+    QLabel* LabelOutage = nullptr;
+    IndexedArray<QLabel*, 1, kPumpCount> FStaleLabels;
+    // Who answered the status polls, and since when nobody has.
+    monitor::ReplyWatch FReplyWatch{kPumpCount};
+    void NotePollAnswered(qint32 pump);
+    void NotePollSilent(qint32 pump);
+    void ShowReplyWatch();
+
+    // Every pump stopped or resumed at once, after a confirmation.
+    QPushButton* ButtonCloseAll = nullptr;
+    QPushButton* ButtonOpenAll = nullptr;
+    QLabel* LabelSeries = nullptr; // how many orders of the last series went out
+    void ButtonCloseAllClick();
+    void ButtonOpenAllClick();
+
+    // Each pump's last recorded sale, under its status.
+    IndexedArray<QLabel*, 1, kPumpCount> FSaleLabels;
+    void ShowRecordedSale(qint32 pump, const sales::SaleSummary& sale);
+
     // The three colours of the status line, as Windows colour values 0x00BBGGRR.
     static constexpr quint32 kRed = 255;
     static constexpr quint32 kGreen = 32768;
@@ -206,13 +241,29 @@ private:
     // Runs a handler whose failures go to the default failure handler.
     void RunReportingFailures(const std::function<void()>& handler);
     void PaintPumpTile(qint32 pump);
+    // The window's additions to the design, each put in its place by BuildWindow.
+    QFrame* BuildOutageBanner();
+    void AddTileLines(QBoxLayout* tileLayout, qint32 pump);
+    void AddSeriesButtons(QWidget* parent, QBoxLayout* row);
+    void ShowOutageInTray(bool outage);
+    // Sends the stop (or resume) order to pumps 1 to 20 in turn.
+    void RunPumpSeries(bool stop);
+    void SetCommandButtonsEnabled(bool enabled);
+    // SendCommand, telling whether the frame went out.
+    bool TrySendCommand(const QString& frame);
     // Refuses a command whose pump number or prices hold "|" or "^".
     void RefuseTypedSeparators(std::initializer_list<std::pair<const QLabel*, QString>> prices);
 
     FixedValues FFixed;
     DebugLog FLog;
     FailureHandler FFailureHandler;
+    ConfirmHandler FConfirmHandler;
+    NoticeHandler FNoticeHandler;
     bool FDestroyed = false;
+    int FCommandDepth = 0;       // commands under way, nested ones included
+    bool FSeriesRunning = false; // from the click to the last order of a series
+    bool FSeriesSending = false; // while its orders go out: nothing may run between them
+    bool FSeriesPending = false; // a series waits for the command under way
 };
 
 } // namespace veltrane

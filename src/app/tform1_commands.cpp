@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <utility>
@@ -90,14 +91,24 @@ QString TForm1::GetPumpNumber()
 
 void TForm1::SendCommand(const QString& frame)
 {
+    TrySendCommand(frame);
+}
+
+bool TForm1::TrySendCommand(const QString& frame)
+{
+    // Counted, so that a series of orders clicked meanwhile waits for this one.
+    ++FCommandDepth;
+    const auto done = qScopeGuard([this] { --FCommandDepth; });
     EnsureConnected();
     try {
         TCPClient->SendText(frame);
         QThread::msleep(kCommandPauseMs);
         const QString reply = TCPClient->TakeReceivedText();
         WriteLog(u"Comando enviado: "_s + frame + u" | Respuesta: "_s + reply);
+        return true;
     } catch (const Failure& failure) {
         WriteLog(u"Error enviando comando: "_s + failure.message());
+        return false;
     }
 }
 

@@ -41,6 +41,8 @@ void TForm1::StartMonitoring()
     InitClientPool();
     FMonitoringActive = true;
     FCurrentPump = 1;
+    FReplyWatch.Start();
+    ShowReplyWatch();
     Timer1->start();
     Timer2->start();
     WriteLog(u"Monitoreo iniciado"_s);
@@ -54,6 +56,9 @@ void TForm1::StopMonitoring()
     Timer1->stop();
     Timer2->stop();
     FMonitoringActive = false;
+    // Nothing is asked any more, so nothing is shown as unanswered.
+    FReplyWatch.Stop();
+    ShowReplyWatch();
     SavePumpStates();
     FreeClientPool();
     WriteLog(u"Monitoreo detenido"_s);
@@ -82,14 +87,17 @@ void TForm1::PollPumpStatus(qint32 pump)
     if (!client) {
         return;
     }
+    // The poll stays silent in the log; the window shows who did not answer.
     try {
         if (!client->IsConnected()) {
             client->Connect();
             client->SetTextEncoding();
         }
     } catch (const std::exception&) {
+        NotePollSilent(pump);
         return; // silent: the next poll that takes this connection tries again
     }
+    bool answered = false;
     try {
         const QString frame = link::BuildPumpStatusRequest(pump);
         client->DiscardReceivedData();
@@ -98,12 +106,18 @@ void TForm1::PollPumpStatus(qint32 pump)
         QThread::msleep(kStatusPauseMs);
         client->WaitForData(kStatusWaitMs);
         if (!client->HasReceivedData()) {
+            NotePollSilent(pump);
             return;
         }
         const QString reply = client->TakeReceivedText();
+        answered = true;
+        NotePollAnswered(pump);
         UpdatePumpStatus(pump, link::ExtractPumpStatus(reply, u"PS="));
     } catch (const std::exception&) {
         link::DisconnectQuietly(*client);
+        if (!answered) {
+            NotePollSilent(pump);
+        }
     }
 }
 

@@ -5,6 +5,10 @@
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
 
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+
 namespace veltrane {
 
 void TForm1::LoadProductNames()
@@ -24,9 +28,26 @@ QString TForm1::GetProductID2(const QString& code)
 
 void TForm1::ParseAndSaveLastSale(const QString& reply, qint32 pump)
 {
-    const sales::SaleFileContext context{FFixed.saleFilePath(), *FProductNames, *FProductID2,
-                                         Log()};
+    const sales::SaleFileContext context{
+        FFixed.saleFilePath(), *FProductNames, *FProductID2, Log(),
+        [this, pump](const sales::SaleSummary& sale) { ShowRecordedSale(pump, sale); }};
     sales::ParseAndSaveLastSale(reply, pump, context);
+}
+
+} // namespace veltrane
+
+namespace veltrane {
+
+void TForm1::ShowRecordedSale(qint32 pump, const sales::SaleSummary& sale)
+{
+    // The tile of the pump that was asked, as the log names the check.
+    if (pump < 1 || pump > kPumpCount) {
+        return;
+    }
+    QLabel* label = FSaleLabels[pump];
+    label->setText(sales::SaleSummaryText(sale));
+    label->setToolTip(u"Última venta registrada: %1 L, monto %2, hora de fin %3"_s.arg(
+        sale.volume, sale.amount, sale.time));
 }
 
 } // namespace veltrane

@@ -65,8 +65,15 @@ void chainTabOrder(std::initializer_list<QWidget*> widgets)
 }
 
 // The tile's colours by status: the statuses an operator acts on stand out.
-QString tileStyle(const QString& status)
+// A tile whose last poll went unanswered is dimmed whatever its status.
+QString tileStyle(const QString& status, bool stale)
 {
+    if (stale) {
+        return u"QFrame#pumpTile { background: #e9ecef; border: 2px dashed #98a2ad; "
+               u"border-radius: 8px; }"
+               u"QLabel { color: #7b8591; }"
+               u"QLabel[tileLine=\"stale\"] { color: #a1300f; font-weight: bold; }"_s;
+    }
     QString background = u"#f4f6f8"_s;
     QString border = u"#c9d1d9"_s;
     namespace s = link::pump_status;
@@ -85,8 +92,8 @@ QString tileStyle(const QString& status)
     } else if (!status.isEmpty()) {
         background = u"#ffffff"_s;
     }
-    return u"QFrame#pumpTile { background: %1; border: 2px solid %2; border-radius: 8px; }"_s.arg(
-        background, border);
+    return u"QFrame#pumpTile { background: %1; border: 2px solid %2; border-radius: 8px; }"
+           u"QLabel[tileLine=\"sale\"] { color: #3d4752; }"_s.arg(background, border);
 }
 
 // The six price edits with their captions, in screen and keyboard order. The
@@ -119,6 +126,7 @@ void TForm1::BuildWindow()
     root->setContentsMargins(14, 12, 14, 12);
     root->setSpacing(12);
     root->addLayout(BuildConnectionBar());
+    root->addWidget(BuildOutageBanner());
     root->addWidget(BuildPumpTiles(), 1);
     root->addWidget(BuildOperatorPanel());
 
@@ -131,7 +139,7 @@ void TForm1::BuildWindow()
 
     // Keyboard order follows the screen: connection bar, pump, prices, send.
     chainTabOrder({ButtonConnect, ButtonDisconnect, Button3, SpeedButton1, Edit1, ButtonClosePump,
-                   Button1, gp, gr, dp, dr, kr, rc, Button2});
+                   Button1, ButtonCloseAll, ButtonOpenAll, gp, gr, dp, dr, kr, rc, Button2});
 
     // No exception may cross Qt's event loop: whatever a handler does not
     // handle itself reaches the default failure handler here.
@@ -145,6 +153,8 @@ void TForm1::BuildWindow()
     on(ButtonClosePump, &QPushButton::clicked, &TForm1::ButtonClosePumpClick);
     on(Button1, &QPushButton::clicked, &TForm1::Button1Click);
     on(Button2, &QPushButton::clicked, &TForm1::Button2Click);
+    on(ButtonCloseAll, &QPushButton::clicked, &TForm1::ButtonCloseAllClick);
+    on(ButtonOpenAll, &QPushButton::clicked, &TForm1::ButtonOpenAllClick);
     on(SpeedButton1, &QToolButton::clicked, &TForm1::SpeedButton1Click);
     on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
     on(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
@@ -156,7 +166,7 @@ void TForm1::BuildWindow()
     auto_conectar->setInterval(kAutoConnectDelayMs);
     auto_conectar->start();
 
-    resize(900, 620);
+    resize(960, 720);
     // First shown centred on the screen it will appear on.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -230,7 +240,8 @@ QWidget* TForm1::BuildPumpTiles()
         status->setAlignment(Qt::AlignHCenter);
         tileLayout->addWidget(caption);
         tileLayout->addWidget(status);
-        tile->setStyleSheet(tileStyle(QString()));
+        AddTileLines(tileLayout, pump);
+        tile->setStyleSheet(tileStyle(QString(), false));
         grid->addWidget(tile, (pump - 1) / kTileColumns, (pump - 1) % kTileColumns);
     }
     return box;
@@ -255,14 +266,15 @@ QWidget* TForm1::BuildOperatorPanel()
     pumpRow->addSpacing(8);
     pumpRow->addWidget(ButtonClosePump);
     pumpRow->addWidget(Button1);
-    pumpRow->addStretch(1);
+    AddSeriesButtons(box, pumpRow);
     commands->addLayout(pumpRow, 0, 0, 1, 6);
+    commands->addWidget(LabelSeries, 1, 0, 1, 6);
 
     auto* pricesCaption = makeLabel(box, u"pricesCaption"_s, u"Nuevos precios:"_s);
     QFont pricesFont = pricesCaption->font();
     pricesFont.setBold(true);
     pricesCaption->setFont(pricesFont);
-    commands->addWidget(pricesCaption, 1, 0, 1, 6);
+    commands->addWidget(pricesCaption, 2, 0, 1, 6);
     for (std::size_t i = 0; i < kPriceFields.size(); ++i) {
         const PriceField& field = kPriceFields[i];
         const QString key = field.key.toString();
@@ -272,7 +284,7 @@ QWidget* TForm1::BuildOperatorPanel()
         this->*field.edit = edit;
         this->*field.label = caption;
         const int column = static_cast<int>(i % 3) * 2;
-        const int row = 2 + static_cast<int>(i / 3);
+        const int row = 3 + static_cast<int>(i / 3);
         commands->addWidget(caption, row, column, Qt::AlignRight);
         commands->addWidget(edit, row, column + 1);
     }
@@ -281,16 +293,43 @@ QWidget* TForm1::BuildOperatorPanel()
     auto* sendRow = new QHBoxLayout;
     sendRow->addStretch(1);
     sendRow->addWidget(Button2);
-    commands->addLayout(sendRow, 4, 0, 1, 6);
+    commands->addLayout(sendRow, 5, 0, 1, 6);
     return box;
 }
 
 void TForm1::PaintPumpTile(qint32 pump)
 {
     QLabel* label = FSurtidorLabels[pump];
-    if (auto* tile = qobject_cast<QFrame*>(label->parentWidget())) {
-        tile->setStyleSheet(tileStyle(label->text()));
+    if (!label) {
+        return; // the start-up failed before the labels were found
     }
+    if (auto* tile = qobject_cast<QFrame*>(label->parentWidget())) {
+        const bool stale = FReplyWatch.Stale(pump);
+        tile->setProperty("stale", stale);
+        tile->setStyleSheet(tileStyle(label->text(), stale));
+    }
+}
+
+void TForm1::AddTileLines(QBoxLayout* tileLayout, qint32 pump)
+{
+    // Under the status: the last recorded sale, then what the watch says of a
+    // pump that did not answer. Both lines keep their room when empty, so a
+    // tile never changes size.
+    QWidget* tile = tileLayout->parentWidget();
+    const auto line = [tile](const QString& name, const char* role) {
+        auto* label = makeLabel(tile, name, QString());
+        label->setProperty("tileLine", QString::fromLatin1(role));
+        label->setAlignment(Qt::AlignHCenter);
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.92);
+        label->setFont(font);
+        label->setMinimumHeight(label->fontMetrics().height());
+        return label;
+    };
+    FSaleLabels[pump] = line(u"venta%1"_s.arg(pump), "sale");
+    FStaleLabels[pump] = line(u"aviso%1"_s.arg(pump), "stale");
+    tileLayout->addWidget(FSaleLabels[pump]);
+    tileLayout->addWidget(FStaleLabels[pump]);
 }
 
 void TForm1::SpeedButton1Click()

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace veltrane::testing {
@@ -43,6 +44,15 @@ public:
             // Tests drive every handler themselves.
             FForm->auto_conectar->stop();
             FForm->SetFailureHandler([this](const QString& message) { FFailures.append(message); });
+            FForm->SetConfirmHandler([this](const QString& title, const QString&, const QString&) {
+                FConfirmations.append(title);
+                if (FWhileAsking) {
+                    FWhileAsking();
+                }
+                return FConfirmAnswer;
+            });
+            FForm->SetNoticeHandler(
+                [this](const QString&, const QString& message) { FNotices.append(message); });
         }
         return *FForm;
     }
@@ -53,6 +63,16 @@ public:
     const FixedValues& fixed() const { return FFixed; }
     QString dataPath(const QString& name) const { return FFixed.dataDirectory + u'/' + name; }
     const QStringList& failures() const { return FFailures; }
+    // Confirmations asked (their titles), answered with `answer`; whileAsking
+    // runs while a question is up, as the dialog's own event loop would.
+    const QStringList& confirmations() const { return FConfirmations; }
+    void answerConfirmations(bool answer, std::function<void()> whileAsking = {})
+    {
+        FConfirmAnswer = answer;
+        FWhileAsking = std::move(whileAsking);
+    }
+    // Tray notifications shown.
+    const QStringList& notices() const { return FNotices; }
 
     // The debug log's lines without their time stamps.
     QStringList logLines() const
@@ -88,6 +108,10 @@ private:
     FixedValues FFixed;
     std::unique_ptr<TForm1> FForm;
     QStringList FFailures;
+    QStringList FConfirmations;
+    bool FConfirmAnswer = true;
+    std::function<void()> FWhileAsking;
+    QStringList FNotices;
     qsizetype FMark = 0;
 };
 
