@@ -31,8 +31,8 @@ TForm1::TForm1(FixedValues fixedValues, QWidget* parent)
     FConfirmHandler = [this](const QString& title, const QString& question, const QString& action) {
         QMessageBox box(QMessageBox::Warning, title, question, QMessageBox::NoButton,
                         isVisible() ? this : nullptr);
-        QPushButton* go = box.addButton(action, QMessageBox::AcceptRole);
-        QPushButton* cancel = box.addButton(u"Cancelar"_s, QMessageBox::RejectRole);
+        QPushButton* go = box.addButton(u'&' + action, QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(u"&Cancelar"_s, QMessageBox::RejectRole);
         // Enter alone does not stop the forecourt: the order takes a deliberate click.
         box.setDefaultButton(cancel);
         box.setEscapeButton(cancel);
@@ -41,7 +41,10 @@ TForm1::TForm1(FixedValues fixedValues, QWidget* parent)
     };
     FNoticeHandler = [this](const QString& title, const QString& message) {
         if (FTrayIconData && FTrayIconData->isVisible()) {
-            FTrayIconData->showMessage(title, message, QSystemTrayIcon::Warning, 15000);
+            // Empty title and message take the shown one away.
+            FTrayIconData->showMessage(
+                title, message,
+                message.isEmpty() ? QSystemTrayIcon::NoIcon : QSystemTrayIcon::Warning, 15000);
         }
     };
     TCPClient = std::make_unique<link::ControllerConnection>();

@@ -49,7 +49,7 @@ public:
     // Asks the operator to confirm an action; true to go ahead.
     using ConfirmHandler =
         std::function<bool(const QString& title, const QString& question, const QString& action)>;
-    // A notification of the tray icon.
+    // A notification of the tray icon; an empty message withdraws the last one.
     using NoticeHandler = std::function<void(const QString& title, const QString& message)>;
 
     explicit TForm1(FixedValues fixedValues, QWidget* parent = nullptr);

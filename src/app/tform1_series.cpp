@@ -44,16 +44,22 @@ void TForm1::AddSeriesButtons(QWidget* parent, QBoxLayout* row)
         u"QPushButton#ButtonCloseAll:focus { border: 2px solid #1f2328; }"_s);
     ButtonOpenAll = makeSeriesButton(parent, u"ButtonOpenAll"_s, u"Abr&ir todos"_s,
                                      u"Abrir los surtidores 1 a 20, previa confirmación"_s);
+    // The outcome of the last series, on a line of its own under the buttons;
+    // its room is kept when empty, so nothing moves when it appears.
     LabelSeries = new QLabel(parent);
     LabelSeries->setObjectName(u"LabelSeries"_s);
     LabelSeries->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelSeries->setWordWrap(true);
+    QFont font = LabelSeries->font();
+    font.setBold(true);
+    LabelSeries->setFont(font);
+    LabelSeries->setMinimumHeight(LabelSeries->fontMetrics().height());
     row->addSpacing(8);
     row->addWidget(line);
     row->addSpacing(8);
     row->addWidget(ButtonCloseAll);
     row->addWidget(ButtonOpenAll);
-    row->addSpacing(8);
-    row->addWidget(LabelSeries, 1);
+    row->addStretch(1);
 }
 
 void TForm1::ButtonCloseAllClick()
@@ -111,7 +117,7 @@ void TForm1::RunPumpSeries(bool stop)
     for (int pump = 1; pump <= kPumpCount; ++pump) {
         const QString pumpText = link::ThreeDigitPump(pump);
         LabelSeries->setText(progress.arg(pump).arg(kPumpCount));
-        LabelSeries->setStyleSheet(QString());
+        LabelSeries->setStyleSheet(u"color: #3d4752;"_s);
         LabelSeries->repaint();
         const QString frame =
             stop ? link::BuildStopRequest(pumpText) : link::BuildResumeRequest(pumpText);
@@ -127,7 +133,7 @@ void TForm1::RunPumpSeries(bool stop)
                                      .arg(sent)
                                      .arg(kPumpCount)
                                      .arg(FReplyWatch.Now().toString(u"HH:mm:ss"_s)));
-            LabelSeries->setStyleSheet(u"color: #b3261e; font-weight: bold;"_s);
+            LabelSeries->setStyleSheet(u"color: #b3261e;"_s);
             throw;
         }
         if (wentOut) {
@@ -141,8 +147,7 @@ void TForm1::RunPumpSeries(bool stop)
                              .arg(kPumpCount)
                              .arg(FReplyWatch.Now().toString(u"HH:mm:ss"_s),
                                   all ? QString() : u" (ver el registro)"_s));
-    LabelSeries->setStyleSheet(all ? u"color: #1e7b34; font-weight: bold;"_s
-                                   : u"color: #b3261e; font-weight: bold;"_s);
+    LabelSeries->setStyleSheet(all ? u"color: #1e7b34;"_s : u"color: #b3261e;"_s);
 }
 
 } // namespace veltrane

@@ -101,6 +101,10 @@ void TForm1::ShowReplyWatch()
     if (PanelOutage->isVisibleTo(this) != outage) {
         PanelOutage->setVisible(outage);
         ShowOutageInTray(outage);
+        // A notification still up would tell of a silence that is over.
+        if (!outage && FNoticeHandler) {
+            FNoticeHandler(QString(), QString());
+        }
     }
 }
 

@@ -71,7 +71,7 @@ public:
         FConfirmAnswer = answer;
         FWhileAsking = std::move(whileAsking);
     }
-    // Tray notifications shown.
+    // Tray notifications, in order; an empty one withdrew the last.
     const QStringList& notices() const { return FNotices; }
 
     // The debug log's lines without their time stamps.

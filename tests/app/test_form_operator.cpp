@@ -194,7 +194,8 @@ private Q_SLOTS:
         QCOMPARE(fixture.logSinceMark(),
                  (QStringList{outage, u"El controlador responde de nuevo tras 1 min 20 s sin "
                                       u"respuesta"_s}));
-        QCOMPARE(fixture.notices().size(), 1);
+        // The notification was taken away with the banner.
+        QCOMPARE(fixture.notices(), (QStringList{outage, QString()}));
         QVERIFY(fixture.failures().isEmpty());
     }
 
@@ -216,7 +217,9 @@ private Q_SLOTS:
             now = now.addSecs(1);
             form.PollPumpStatus(4); // answered again
         }
-        QCOMPARE(fixture.notices().size(), 2);
+        QCOMPARE(fixture.notices(),
+                 (QStringList{u"Sin respuesta del controlador desde las 14:32:00"_s, QString(),
+                              u"Sin respuesta del controlador desde las 14:32:05"_s, QString()}));
         QCOMPARE(fixture.logSinceMark(),
                  (QStringList{u"Sin respuesta del controlador desde las 14:32:00"_s,
                               u"El controlador responde de nuevo tras 5 s sin respuesta"_s,
@@ -244,6 +247,8 @@ private Q_SLOTS:
         QVERIFY(!form.PanelOutage->isVisibleTo(&form));
         QVERIFY(!trayShowsWarning(form));
         QCOMPARE(form.FTrayIconData->toolTip(), kTrayTip);
+        QCOMPARE(fixture.notices().size(), 2);
+        QCOMPARE(fixture.notices().last(), QString()); // withdrawn
         QVERIFY(!tileLooksStale(form, 5));
         QCOMPARE(form.FStaleLabels[5]->text(), QString());
         QCOMPARE(form.surtidor5->text(), u"IDLE"_s);
