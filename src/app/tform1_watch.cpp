@@ -90,7 +90,7 @@ void TForm1::ShowReplyWatch()
         if (FStaleLabels[pump]->text() != text) {
             FStaleLabels[pump]->setText(text);
         }
-        if (FSurtidorLabels[pump]->parentWidget()->property("stale").toBool() != stale) {
+        if (FStaleLabels[pump]->parentWidget()->property("stale").toBool() != stale) {
             PaintPumpTile(pump);
         }
     }
