@@ -25,6 +25,10 @@ inline constexpr int kSalesRetryPauseMs = 200; // before the second attempt
 // reply is taken.
 inline constexpr int kCommandPauseMs = 100;
 
+// The window: when no status poll has been answered for this long, the
+// controller counts as silent (banner, tray warning, one log line).
+inline constexpr int kOutageAfterMs = 3000;
+
 // Start-up.
 inline constexpr int kAutoConnectDelayMs = 1500;    // auto_conectar, once
 inline constexpr int kInstanceLockWaitMs = 100;     // for the single-instance lock

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/timings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -9,14 +11,11 @@
 
 namespace veltrane::monitor {
 
-// How long no status poll may go unanswered before the controller counts as
-// silent, window-wide.
-inline constexpr qint64 kOutageAfterMs = 3000;
-
 // Watches the answers of the status polls, so that the window can show what
 // the silent poll itself never reports: which pumps did not answer their last
-// poll, and when the whole controller has gone quiet. It knows nothing of
-// windows or sockets; the clock is replaceable, so tests move time by hand.
+// poll, and when the whole controller has gone quiet (no answer for
+// kOutageAfterMs). It knows nothing of windows or sockets; the clock is
+// replaceable, so tests move time by hand.
 class ReplyWatch
 {
 public:
