@@ -21,16 +21,11 @@ namespace {
 
 const QString kLogPrefix = u"ParseAndSaveLastSale: "_s;
 
-// Whether a data row records this sale: it starts with its "ID Venta" and its
-// "# de Venta". The prefix is built once, so the scan allocates nothing.
-bool recordsSale(const QStringList& lines, const QString& prefix)
+// As the file's encoding holds a text: a character it cannot represent (U+FFFD
+// from the wire, in the ANSI code page) reads back as the default character.
+QString asStored(const QString& value, text::TextEncoding encoding)
 {
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        if (lines.at(i).startsWith(prefix)) {
-            return true;
-        }
-    }
-    return false;
+    return text::DecodeTextLines(text::EncodeTextLines({value}, encoding)).lines.value(0);
 }
 
 } // namespace
@@ -143,19 +138,36 @@ QString SaleSummaryText(const SaleSummary& sale)
     return parts.join(u" · "_s);
 }
 
+SaleKey::SaleKey(QStringView reply, text::TextEncoding encoding)
+    : FHead(asStored(SaleField(reply, u"SA1") + u',' + SaleField(reply, u"TI1") + u',', encoding)),
+      FPump(asStored(SaleField(reply, u"PM") + u',', encoding)),
+      // The date and the time columns with the commas that end them.
+      FCommasToPump(ReshapeSaleDate(SaleField(reply, u"DA1")).count(u',') +
+                    ReshapeSaleTime(SaleField(reply, u"STI1")).count(u',') + 2)
+{
+}
+
+bool SaleKey::recordedBy(QStringView row) const
+{
+    if (!row.startsWith(FHead)) {
+        return false;
+    }
+    qsizetype at = FHead.size();
+    for (qsizetype commas = 0; commas < FCommasToPump; ++commas) {
+        at = row.indexOf(u',', at);
+        if (at < 0) {
+            return false;
+        }
+        ++at;
+    }
+    return row.sliced(at).startsWith(FPump);
+}
+
 void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileContext& context)
 {
     LogSink& log = context.log;
     const QString path = context.saleFilePath;
     log.WriteLog(u"=== ParseAndSaveLastSale: INICIO bomba "_s + QString::number(pump) + u" ==="_s);
-
-    // The controller speaks 7-bit ASCII: a byte above 127 (U+FFFD here) means
-    // the reply was damaged on its way. Recorded, the damaged value would stay
-    // for good, since the sale's later, sound replies are then duplicates.
-    if (reply.contains(QChar(QChar::ReplacementCharacter))) {
-        log.WriteLog(kLogPrefix + u"Respuesta con bytes fuera de ASCII, venta no registrada"_s);
-        return;
-    }
 
     const QString numVenta = SaleField(reply, u"TI1");
     if (numVenta.isEmpty()) {
@@ -172,8 +184,11 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
             read = true;
             log.WriteLog(kLogPrefix + u"Archivo existente cargado, líneas="_s +
                          QString::number(file.lines.size()));
-            const QString prefix = SaleField(reply, u"SA1") + u',' + numVenta + u',';
-            if (recordsSale(file.lines, prefix)) {
+            // Only the lines after the first are rows.
+            const SaleKey key(reply, file.encoding);
+            if (std::any_of(file.lines.cbegin() + std::min<qsizetype>(1, file.lines.size()),
+                            file.lines.cend(),
+                            [&key](const QString& row) { return key.recordedBy(row); })) {
                 log.WriteLog(kLogPrefix + u"Venta "_s + numVenta + u" ya existe, saliendo"_s);
                 return;
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/text_lines.h"
+
 #include <QString>
 
 #include <functional>
@@ -64,11 +66,28 @@ PaymentTypes PaymentTypesOf(QStringView payTy1);
 QString BuildSaleRow(QStringView reply, const ProductMap& names, const ProductMap& id2,
                      LogSink& log);
 
+// Which data rows record a reply's sale: those whose "ID Venta", "# de Venta"
+// and "Surtidor" columns are the reply's SA1, TI1 and PM as a file in that
+// encoding holds them (a byte above 127 from the wire reads back as the code
+// page's "?"). Where a controller leaves SA1 empty and numbers its sales per
+// pump, the pump tells two sales of the same number apart. The "Surtidor"
+// column is found past as many commas as this reply's date and time hold.
+class SaleKey
+{
+public:
+    SaleKey(QStringView reply, text::TextEncoding encoding);
+    bool recordedBy(QStringView row) const;
+
+private:
+    QString FHead; // "ID Venta,# de Venta,"
+    QString FPump; // "Surtidor,"
+    qsizetype FCommasToPump;
+};
+
 // Appends the reply's sale to the sale record file unless a row of the file
-// already records it (same "ID Venta" and "# de Venta"), or the reply holds a
-// byte above 127 (U+FFFD): a damaged reply records nothing. The file is replaced
-// whole and atomically, in the encoding it was read in; a file that cannot be
-// read is never overwritten. File failures are logged, not thrown.
+// already records it (SaleKey). The file is replaced whole and atomically, in
+// the encoding it was read in; a file that cannot be read is never
+// overwritten. File failures are logged, not thrown.
 void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileContext& context);
 
 } // namespace veltrane::sales

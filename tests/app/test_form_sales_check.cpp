@@ -17,6 +17,18 @@ using A = veltrane::sim::ReplyAction;
 
 Q_DECLARE_METATYPE(veltrane::sim::ReplyAction)
 
+namespace {
+
+const QByteArray kSaleBody =
+    "2||POST|RES_GET_PUMP_SALES|||RC=OK|SA1=4711|TI1=128|DA1=20240131|STI1=143005|PM=3|HO1=1|"
+    "GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|AVGTM1=21.5|"
+    "PAY_TY1=efectivo||^";
+const QString kSaleRow =
+    u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
+    u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
+
+} // namespace
+
 class TestFormSalesCheck : public QObject
 {
     Q_OBJECT
@@ -242,6 +254,64 @@ private Q_SLOTS:
         QCOMPARE(saleRows(fixture).size(), 1);
         QVERIFY(
             saleRows(fixture).at(0).startsWith(u"77,8,,,2,,3,Gasolina Excellium,1,000,1,000,"_s));
+    }
+
+    // Accented text in a reply (bytes above 127, Latin-1 here) is recorded:
+    // the file, in the ANSI code page, holds "?" for each such byte. The same
+    // reply at the next check is the same sale.
+    void bytesAbove127AreRecorded_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("row");
+        QByteArray unused = kSaleBody;
+        unused.replace("|HO1=1|", "|HO1=1|OPE1=JOS\xC9 PE\xD1"
+                                  "A|");
+        QTest::newRow("in a field no column uses") << unused << kSaleRow.toLatin1();
+        QByteArray payment = kSaleBody;
+        payment.replace("PAY_TY1=efectivo", "PAY_TY1=TARJETA D\xC9"
+                                            "BITO");
+        QTest::newRow("in the payment type")
+            << payment
+            << QString(kSaleRow)
+                   .replace(u"Ventas EFECTIVO,EFECTIVO"_s, u"Ventas,TARJETA D?BITO"_s)
+                   .toLatin1();
+    }
+
+    void bytesAbove127AreRecorded()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, row);
+        FakeController fake;
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3, {A::body(body), A::body(body)});
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.CheckLastSaleForPump(3);
+        form.CheckLastSaleForPump(3);
+        QFile file(fixture.fixed().saleFilePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().split('\n').mid(1), (QList<QByteArray>{row + '\r', {}}));
+        QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 2);
+    }
+
+    // A controller that leaves SA1 empty and numbers its sales per pump: two
+    // pumps' sales with the same number are two sales.
+    void samePerPumpNumberOnTwoPumps()
+    {
+        FakeController fake;
+        for (const int pump : {1, 2}) {
+            veltrane::sim::Sale sale = SampleSale(pump, 7);
+            sale.sa1.clear();
+            fake.scriptSales(pump, {sale});
+        }
+        FormFixture fixture(fake.port());
+        TForm1& form = fixture.form();
+        form.CheckLastSaleForPump(1);
+        form.CheckLastSaleForPump(2);
+        form.CheckLastSaleForPump(1); // recorded already
+        const QStringList rows = saleRows(fixture);
+        QCOMPARE(rows.size(), 2);
+        QVERIFY2(rows[0].startsWith(u",7,31/01/2024,14:30:05,1,"_s), qPrintable(rows[0]));
+        QVERIFY2(rows[1].startsWith(u",7,31/01/2024,14:30:05,2,"_s), qPrintable(rows[1]));
     }
 };
 

@@ -303,26 +303,6 @@ private Q_SLOTS:
         }
     }
 
-    // A reply with a byte above 127 records nothing; the sale's sound reply
-    // later records it with its true values.
-    void damagedReplyLeavesRoomForTheSoundOne()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"sale.txt"_s);
-        sales::ProductMap names;
-        sales::ProductMap ids;
-        sales::SetBuiltInProducts(names, ids);
-        MemoryLog log;
-        const QString damaged = QString(kReply).replace(u"efectivo"_s, u"efec\uFFFDtivo"_s);
-        sales::ParseAndSaveLastSale(damaged, 3, {path, names, ids, log});
-        QVERIFY(!QFileInfo::exists(path));
-        QCOMPARE(
-            log.lines.value(1),
-            u"ParseAndSaveLastSale: Respuesta con bytes fuera de ASCII, venta no registrada"_s);
-        sales::ParseAndSaveLastSale(kReply, 3, {path, names, ids, log});
-        QCOMPARE(readBytes(path), saleFile({kRow}));
-    }
-
     // Read-only file, unreadable file, read-only directory: the rows stay as
     // they were, and the failure is in the log.
     void saleFileWithoutPermission_data()

@@ -138,6 +138,17 @@ private Q_SLOTS:
         QTest::newRow("longer number")
             << crlf({header, u"4711,1280,x"_s}) << crlf({header, u"4711,1280,x"_s, kRow})
             << QStringList{loaded.arg(2)};
+        // "Surtidor" takes part too: ticket numbers may be counted per pump.
+        const QString otherPump = QString(kRow).replace(u",14:30:05,3,"_s, u",14:30:05,9,"_s);
+        QTest::newRow("same id and number, other pump")
+            << crlf({header, otherPump}) << crlf({header, otherPump, kRow})
+            << QStringList{loaded.arg(2)};
+        QTest::newRow("pump in another column")
+            << crlf({header, u"4711,128,3,x,y"_s}) << crlf({header, u"4711,128,3,x,y"_s, kRow})
+            << QStringList{loaded.arg(2)};
+        QTest::newRow("row ends before its pump")
+            << crlf({header, u"4711,128,31/01/2024"_s})
+            << crlf({header, u"4711,128,31/01/2024"_s, kRow}) << QStringList{loaded.arg(2)};
         QTest::newRow("ANSI kept")
             << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n")
             << QByteArray("ID\r\n1,Ca\xF1\x61 \x80\r\n" + kRow.toLatin1() + "\r\n")
@@ -195,6 +206,70 @@ private Q_SLOTS:
         save(kReply);
         QCOMPARE(FLog.lines.last(), u"ParseAndSaveLastSale: Venta 128 ya existe, saliendo"_s);
         QCOMPARE(readBytes(FPath), crlf({sales::SaleFileHeader(), kRow}));
+    }
+
+    // Rows that record kReply's sale: the same "ID Venta", "# de Venta" and
+    // "Surtidor", whatever the other columns hold.
+    void rowsThatRecordTheSale_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("its own row") << kRow;
+        QTest::newRow("other date, time and amounts")
+            << u"4711,128,01/02/2024,08:00:00,3,2,4,Gasolina Regular,1,000,1,000,1,3,1,3,0,000,"
+               u"0,000,0,000,0,000,20.0,Ventas,TARJETA"_s;
+        QTest::newRow("columns cut after the pump") << u"4711,128,31/01/2024,14:30:05,3,"_s;
+    }
+
+    void rowsThatRecordTheSale()
+    {
+        QFETCH(QString, row);
+        writeBytes(FPath, crlf({sales::SaleFileHeader(), kOtherRow, row}));
+        save(kReply);
+        QCOMPARE(FLog.lines.last(), u"ParseAndSaveLastSale: Venta 128 ya existe, saliendo"_s);
+        QCOMPARE(readBytes(FPath), crlf({sales::SaleFileHeader(), kOtherRow, row}));
+    }
+
+    // A byte above 127 from the wire (U+FFFD in the reply) is recorded: the
+    // ANSI code page writes its default character "?", a Unicode file keeps
+    // U+FFFD. The same reply again is the same sale, also where the byte
+    // stands in a column that tells the sale.
+    void bytesAbove127AreRecordedOnce_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<text::TextEncoding>("encoding");
+        QTest::addColumn<QString>("row");
+        const QString fffd(1, QChar(QChar::ReplacementCharacter));
+        const QString unused = QString(kReply).replace(u"|HO1=1|"_s, u"|HO1=1|OPE1=JOS"_s + fffd +
+                                                                         u" PE"_s + fffd + u"A|"_s);
+        const QString payment =
+            QString(kReply).replace(u"efectivo"_s, u"TARJETA D"_s + fffd + u"BITO"_s);
+        const QString paidRow =
+            QString(kRow).replace(u"Ventas EFECTIVO,EFECTIVO"_s, u"Ventas,TARJETA D?BITO"_s);
+        const QString id = QString(kReply).replace(u"SA1=4711"_s, u"SA1=47"_s + fffd + u"1"_s);
+        QTest::newRow("unused field") << unused << text::TextEncoding::Ansi << kRow;
+        QTest::newRow("payment type") << payment << text::TextEncoding::Ansi << paidRow;
+        QTest::newRow("sale id") << id << text::TextEncoding::Ansi
+                                 << QString(kRow).replace(u"4711,"_s, u"47?1,"_s);
+        QTest::newRow("payment type, UTF-8 file")
+            << payment << text::TextEncoding::Utf8Bom
+            << QString(paidRow).replace(u'?', QChar(QChar::ReplacementCharacter));
+        QTest::newRow("sale id, UTF-16 file")
+            << id << text::TextEncoding::Utf16LE
+            << QString(kRow).replace(u"4711,"_s, u"47"_s + fffd + u"1,"_s);
+    }
+
+    void bytesAbove127AreRecordedOnce()
+    {
+        QFETCH(QString, reply);
+        QFETCH(text::TextEncoding, encoding);
+        QFETCH(QString, row);
+        writeBytes(FPath, text::EncodeTextLines({sales::SaleFileHeader()}, encoding));
+        save(reply);
+        const QByteArray recorded = text::EncodeTextLines({sales::SaleFileHeader(), row}, encoding);
+        QCOMPARE(readBytes(FPath), recorded);
+        save(reply);
+        QCOMPARE(FLog.lines.last(), u"ParseAndSaveLastSale: Venta 128 ya existe, saliendo"_s);
+        QCOMPARE(readBytes(FPath), recorded);
     }
 
     void noSaleNumber_data()
