@@ -4,8 +4,8 @@
 #include "core/failure.h"
 #include "core/timings.h"
 #include "link/controller_connection.h"
+#include "link/framed_reply.h"
 #include "link/wire.h"
-#include "monitor/framed_reply.h"
 #include "monitor/pump_state_file.h"
 
 #include <QDeadlineTimer>
@@ -172,6 +172,51 @@ void TForm1::Timer2Timer()
     }
 }
 
+namespace {
+
+// What a reply still lacks, for the log.
+QString incompleteReplyText(const link::FrameCheck& check)
+{
+    if (check.state == link::FrameState::NotFramed) {
+        return u"sin longitud ni \"^\" final"_s;
+    }
+    if (check.announced < 0) {
+        return u"longitud sin completar"_s;
+    }
+    return u"recibidos %1 de %2 bytes"_s.arg(check.received).arg(check.announced);
+}
+
+// The line of a reply that is taken as it came, though neither whole by its
+// length nor ended by "^".
+QString takenAsItCameText(const link::FrameCheck& check, const QString& n)
+{
+    if (check.state == link::FrameState::NotFramed) {
+        return u"CheckLastSaleForPump: Respuesta sin longitud ni \"^\" final para bomba "_s + n +
+               u"; se juzga como llegó"_s;
+    }
+    return u"CheckLastSaleForPump: No se alcanzó la longitud anunciada para bomba "_s + n +
+           u" ("_s + incompleteReplyText(check) + u"); se juzga la respuesta como llegó"_s;
+}
+
+// The tail of a reply that came after its own wait may stand ahead of the
+// reply's frame; it is left out, so it never lends this sale its fields. Only
+// where the frame itself holds a sales reply's markers: a controller that
+// does not frame its replies, one of whose values merely looks like a length
+// prefix, loses nothing. One received byte is one character, so the frame
+// starts at the same offset in the text.
+QString replyFromItsFrame(const QString& received, qsizetype frameStart)
+{
+    if (frameStart > 0) {
+        const QStringView framed = QStringView(received).sliced(frameStart);
+        if (framed.contains(u"RES_GET_PUMP_SALES") && framed.contains(u"RC=OK")) {
+            return framed.toString();
+        }
+    }
+    return received;
+}
+
+} // namespace
+
 void TForm1::CheckLastSaleForPump(qint32 pump)
 {
     increment(FSalesCheckCount);
@@ -203,37 +248,26 @@ void TForm1::CheckLastSaleForPump(qint32 pump)
             if (!client.HasReceivedData()) {
                 continue;
             }
-            // A framed reply still arriving would be recorded with missing
-            // columns and its whole copy refused later as a duplicate: wait for
-            // the rest within the same window. The tail of a reply that came
-            // after its own wait may stand ahead of the frame; it is left out
-            // of what is recorded, so it never lends this sale its fields.
-            qsizetype frameStart = 0;
-            const auto checkFrame = [&client, &frameStart] {
-                const QByteArray bytes = client.PeekReceivedBytes();
-                frameStart = monitor::FrameStart(bytes);
-                return monitor::CheckFramedReply(QByteArrayView(bytes).sliced(frameStart));
-            };
-            monitor::FrameCheck frameCheck = checkFrame();
-            while (frameCheck.state == monitor::FrameState::Incomplete && !window.hasExpired()) {
-                client.WaitForMoreData(int(window.remainingTime()));
-                frameCheck = checkFrame();
-            }
+            // A reply still arriving would be recorded with missing columns:
+            // wait for the rest within the same window.
+            const link::ReplyFrame arrived = client.WaitForWholeReply(window);
             const QString received = client.TakeReceivedText();
-            if (frameCheck.state == monitor::FrameState::Incomplete) {
-                const QString progress = frameCheck.announced < 0 ? u"longitud sin completar"_s
-                                                                  : u"recibidos %1 de %2 bytes"_s
-                                                                        .arg(frameCheck.received)
-                                                                        .arg(frameCheck.announced);
-                WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n + u" ("_s +
-                         progress + u"): "_s + received);
-                continue;
+            if (!arrived.check.whole()) {
+                // A reply cut short gets one more attempt; on the last one, or
+                // once the controller has closed the connection (nothing more
+                // can come), it is taken as it came, so a controller that
+                // frames its replies its own way still has its sales recorded.
+                const bool lastChance = attempt == kSalesAttempts || !client.IsConnected();
+                if (!lastChance) {
+                    WriteLog(u"CheckLastSaleForPump: Respuesta incompleta para bomba "_s + n +
+                             u" ("_s + incompleteReplyText(arrived.check) + u"): "_s + received);
+                    continue;
+                }
+                WriteLog(takenAsItCameText(arrived.check, n));
             }
             WriteLog(u"CheckLastSaleForPump: Respuesta recibida para bomba "_s + n + u": "_s +
                      received);
-            // One received byte is one character, so the frame starts at the
-            // same offset in the text.
-            const QString reply = received.mid(frameStart);
+            const QString reply = replyFromItsFrame(received, arrived.start);
             if (reply.contains(u"RES_GET_PUMP_SALES"_s) && reply.contains(u"RC=OK"_s)) {
                 ParseAndSaveLastSale(reply, pump);
                 return;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 namespace veltrane::link {
@@ -142,13 +143,20 @@ void ControllerConnection::WaitForData(int ms)
     waitForMoreThan(0, ms);
 }
 
-void ControllerConnection::WaitForMoreData(int ms)
+ReplyFrame ControllerConnection::WaitForWholeReply(const QDeadlineTimer& deadline)
 {
-    if (!FSocket) {
-        return;
-    }
     pullQuietly();
-    waitForMoreThan(FReceived.size(), ms);
+    const auto check = [this] {
+        return CheckReply(QByteArrayView(FReceived.data(), qsizetype(FReceived.size())));
+    };
+    ReplyFrame frame = check();
+    // A closed connection (FSocket gone) ends the wait at once.
+    while (!frame.check.whole() && FSocket && !deadline.hasExpired()) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline.remainingTimeAsDuration());
+        waitForMoreThan(FReceived.size(), int(std::min<milliseconds::rep>(left.count(), INT_MAX)));
+        frame = check();
+    }
+    return frame;
 }
 
 void ControllerConnection::waitForMoreThan(std::size_t held, int ms)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/timings.h"
+#include "link/framed_reply.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <memory>
@@ -65,11 +67,14 @@ public:
     // Waits until received data is present, at most ms; returns at the first
     // data, at once when not open, early when the controller closes.
     void WaitForData(int ms);
-    // Waits until more data arrive than are held now, at most ms (bounded by
-    // the read time-out); at once when not open, early when the controller
-    // closes. For a reader that must have a whole framed reply. With
-    // kMaxHeldBytes held nothing more can arrive: it waits the whole time.
-    void WaitForMoreData(int ms);
+    // Waits until the reply held so far is whole (its announced body has
+    // arrived, or it ends with "^"; counted from where its frame starts), or
+    // until the deadline (bounded by the read time-out per wait). Returns at
+    // once when the connection is not open and as soon as the controller
+    // closes it: nothing more can come then. With kMaxHeldBytes held nothing
+    // more is taken: it waits until the deadline. Leaves the data in place;
+    // fails as WaitForData.
+    ReplyFrame WaitForWholeReply(const QDeadlineTimer& deadline);
     // Without waiting.
     bool HasReceivedData();
     // Everything received so far, decoded (bytes above 127 become U+FFFD),

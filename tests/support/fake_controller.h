@@ -23,6 +23,7 @@
 //        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3, {A::silence(), A::delayed(300)});
 //        fake.scriptReplies(u"REQ_PUMP_STATUS"_s, 0, {A::split(3, 120)});
 //        fake.scriptReplies({}, 0, {A::close(), A::reset(), A::raw("junk")});
+//        fake.scriptReplies({}, 0, {A::rawThenClose("00099|5|2||PO")}); // cut off
 //        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 2, {A::body("...RC=OK...")});
 //    A body is framed for you; raw bytes go out exactly as given.
 // 3. The pump model itself: liftNozzle(7) makes pump 7 CALLING; after an

@@ -56,6 +56,13 @@ ReplyAction ReplyAction::body(const QByteArray& body)
     return raw(FrameReply(body));
 }
 
+ReplyAction ReplyAction::rawThenClose(QByteArray bytes)
+{
+    ReplyAction a = raw(std::move(bytes));
+    a.closeAfter = true;
+    return a;
+}
+
 QList<ReplyStep> PlanSteps(const ReplyAction& action, const QByteArray& reply)
 {
     QList<ReplyStep> steps;
@@ -92,6 +99,9 @@ QList<ReplyStep> PlanSteps(const ReplyAction& action, const QByteArray& reply)
     steps.append({ReplyStep::Kind::Write, wait, bytes.sliced(from)});
     if (action.twice) {
         steps.append({ReplyStep::Kind::Write, 0, bytes});
+    }
+    if (action.closeAfter) {
+        steps.append({ReplyStep::Kind::Close, 0, {}});
     }
     return steps;
 }

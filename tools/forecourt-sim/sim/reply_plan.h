@@ -26,6 +26,7 @@ struct ReplyAction
     QList<qsizetype> cuts;           // explicit cut offsets (else equal pieces)
     std::optional<QByteArray> bytes; // sent verbatim instead of the reply
     bool twice = false;              // the reply again right after it
+    bool closeAfter = false;         // close the connection (FIN) once it is written
 
     static ReplyAction silence();
     static ReplyAction close(int delayMs = 0);
@@ -35,6 +36,8 @@ struct ReplyAction
     static ReplyAction raw(QByteArray bytes);
     // A body of the caller's, framed like every reply ("NNNNN|5|" + body).
     static ReplyAction body(const QByteArray& body);
+    // Bytes sent verbatim, then the connection closed: a reply cut off.
+    static ReplyAction rawThenClose(QByteArray bytes);
 };
 
 struct ReplyStep

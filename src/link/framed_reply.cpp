@@ -1,6 +1,6 @@
-#include "monitor/framed_reply.h"
+#include "link/framed_reply.h"
 
-namespace veltrane::monitor {
+namespace veltrane::link {
 namespace {
 
 constexpr qsizetype kMinDigits = 5;
@@ -13,11 +13,21 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool endsWithCaret(QByteArrayView bytes)
+{
+    qsizetype end = bytes.size();
+    while (end > 0 && (bytes[end - 1] == '\r' || bytes[end - 1] == '\n')) {
+        --end;
+    }
+    return end > 0 && bytes[end - 1] == '^';
+}
+
 } // namespace
 
 FrameCheck CheckFramedReply(QByteArrayView bytes)
 {
     FrameCheck check;
+    check.endsWithCaret = endsWithCaret(bytes);
     qsizetype digits = 0;
     while (digits < bytes.size() && isDigit(bytes[digits])) {
         ++digits;
@@ -71,4 +81,12 @@ qsizetype FrameStart(QByteArrayView bytes)
     }
 }
 
-} // namespace veltrane::monitor
+ReplyFrame CheckReply(QByteArrayView bytes)
+{
+    ReplyFrame frame;
+    frame.start = FrameStart(bytes);
+    frame.check = CheckFramedReply(bytes.sliced(frame.start));
+    return frame;
+}
+
+} // namespace veltrane::link
