@@ -92,7 +92,8 @@ void TestSimCli::helpNamesEveryOption_data()
           "--split-pieces",  "--split-pause-ms", "--close",          "--reset",
           "--silent",        "--garbage",        "--high-bytes",     "--sti-first",
           "--twice",         "--refuse-every",   "--refuse-for",     "--restart-every",
-          "--restart-down",  "--faults-on"}) {
+          "--restart-down",  "--faults-on",      "--reply-length",   "--no-caret",
+          "--field-order"}) {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
 }
@@ -118,6 +119,8 @@ void TestSimCli::badArguments_data()
     QTest::newRow("unknown fault class") << QStringList{u"--faults-on"_s, u"pumps"_s};
     QTest::newRow("negative seed") << QStringList{u"--seed"_s, u"-1"_s};
     QTest::newRow("stray argument") << QStringList{u"extra"_s};
+    QTest::newRow("unknown reply length") << QStringList{u"--reply-length"_s, u"bytes"_s};
+    QTest::newRow("unknown field order") << QStringList{u"--field-order"_s, u"sorted"_s};
 }
 
 void TestSimCli::badArguments()

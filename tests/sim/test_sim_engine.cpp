@@ -25,6 +25,9 @@ using veltrane::simtest::Frame;
 using veltrane::simtest::WireClient;
 using veltrane::testing::FakeController;
 
+Q_DECLARE_METATYPE(veltrane::sim::LengthCount)
+Q_DECLARE_METATYPE(veltrane::sim::FieldOrder)
+
 namespace {
 
 const QByteArray kStatus7 = "2||POST|REQ_PUMP_STATUS|||PM=007||^";
@@ -102,6 +105,8 @@ private Q_SLOTS:
     void silentFault();
     void garbage();
     void highBytes();
+    void replyForms_data();
+    void replyForms();
     void stiFirst();
     void twice();
     void faultsOnlyWhereAsked();
@@ -544,23 +549,101 @@ void TestSimEngine::garbage()
     QCOMPARE(got, e.reply);
 }
 
+// Accented text as a controller sends it: inside the sale's values, in
+// Latin-1, the same bytes in every reply of the sale; a sound reply still.
 void TestSimEngine::highBytes()
 {
     FakeController fake(withFaults([](FaultSettings& f) { f.highBytes = 1; }));
+    Sale card = veltrane::testing::SampleSale(4, 128);
+    card.payTy1 = u"TARJETA"_s;
+    fake.scriptSales(4, {card});
     WireClient client;
     QVERIFY(client.open(fake.port()));
-    const QByteArray body = client.roundTrip(kStatus7);
-    const QByteArray status = field(body, "PS");
-    QCOMPARE(status.size(), 5);
-    QByteArray rest = status;
-    const auto high = std::find_if(rest.begin(), rest.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) >= 128; });
-    QVERIFY(high != rest.end());
-    rest.remove(high - rest.begin(), 1);
-    QCOMPARE(rest, QByteArray("IDLE"));
-    const ExchangeEntry e = onlyExchange(fake);
+    const QByteArray first = client.roundTrip(kSales4);
+    QCOMPARE(client.roundTrip(kSales4), first);
+    QCOMPARE(field(first, "PAY_TY1"), QByteArray("TARJETA D\xC9"
+                                                 "BITO"));
+    QVERIFY(std::any_of(first.begin(), first.end(), [](char c) { return uchar(c) >= 128; }));
+    const QByteArray name = field(first, "OPE1"); // an operator's name, read by no column
+    QVERIFY(std::any_of(name.begin(), name.end(), [](char c) { return uchar(c) >= 128; }));
+    QVERIFY(fake.waitForExchanges(2));
+    const ExchangeEntry e = fake.exchanges()[0];
     QCOMPARE(e.faults, QStringList{u"high_bytes"_s});
-    QVERIFY(!e.valid());
+    QVERIFY(e.valid());
+    QCOMPARE(e.sale->payTy1, u"TARJETA DÉBITO"_s);
+    // Cash keeps its word; status replies carry no accents.
+    fake.scriptSales(4, {veltrane::testing::SampleSale(4, 129)});
+    QCOMPARE(field(client.roundTrip(kSales4), "PAY_TY1"), QByteArray("EFECTIVO"));
+    QCOMPARE(client.roundTrip(kStatus7), kIdle7);
+    QVERIFY(fake.waitForExchanges(4));
+    QVERIFY(fake.exchanges()[3].faults.isEmpty());
+}
+
+// How the replies are laid out where the protocol leaves it to the
+// controller: what the length counts, the closing "^", the field order.
+void TestSimEngine::replyForms_data()
+{
+    QTest::addColumn<LengthCount>("length");
+    QTest::addColumn<bool>("caret");
+    QTest::addColumn<FieldOrder>("order");
+    QTest::newRow("as the requests") << LengthCount::Body << true << FieldOrder::Listed;
+    QTest::newRow("length of the message") << LengthCount::Message << true << FieldOrder::Listed;
+    QTest::newRow("no length, no caret") << LengthCount::None << false << FieldOrder::Listed;
+    QTest::newRow("body, no caret, reversed") << LengthCount::Body << false << FieldOrder::Reversed;
+    QTest::newRow("message, shuffled") << LengthCount::Message << true << FieldOrder::Shuffled;
+}
+
+void TestSimEngine::replyForms()
+{
+    QFETCH(LengthCount, length);
+    QFETCH(bool, caret);
+    QFETCH(FieldOrder, order);
+    FakeController::Options options;
+    options.form = {length, caret, order};
+    FakeController fake(options);
+    fake.scriptSales(4, {veltrane::testing::SampleSale(4, 128)});
+    WireClient client;
+    QVERIFY(client.open(fake.port()));
+    client.sendBody(kSales4);
+    const ExchangeEntry e = onlyExchange(fake);
+    QVERIFY(e.valid());
+    QByteArray reply;
+    while (reply.size() < e.reply.size()) {
+        const QByteArray chunk = client.readFirstChunk();
+        QVERIFY(!chunk.isEmpty());
+        reply += chunk;
+    }
+    QCOMPARE(reply, e.reply);
+
+    const qsizetype bar = reply.indexOf("|5|");
+    QByteArray body = reply;
+    if (length == LengthCount::None) {
+        QVERIFY(reply.startsWith("2||POST|RES_GET_PUMP_SALES|||"));
+    } else {
+        QVERIFY(bar >= 5);
+        body = reply.sliced(bar + 3);
+        QCOMPARE(reply.first(bar).toLongLong(),
+                 length == LengthCount::Body ? body.size() : reply.size());
+    }
+    QVERIFY(body.endsWith(caret ? "||^" : "||") && !body.endsWith("|||"));
+    const QByteArray fields = body.sliced(29).chopped(caret ? 3 : 2);
+    QStringList keys;
+    for (const QByteArray& item : fields.split('|')) {
+        keys.append(QString::fromLatin1(item.first(item.indexOf('='))));
+    }
+    QStringList listed = {u"RC"_s,  u"SA1"_s, u"TI1"_s, u"DA1"_s,    u"STI1"_s,
+                          u"PM"_s,  u"HO1"_s, u"GR1"_s, u"VO1"_s,    u"PU1"_s,
+                          u"AM1"_s, u"IV1"_s, u"FV1"_s, u"AVGTM1"_s, u"PAY_TY1"_s};
+    if (order == FieldOrder::Reversed) {
+        std::reverse(listed.begin(), listed.end());
+    }
+    if (order == FieldOrder::Shuffled) {
+        QVERIFY(keys != listed);
+        std::sort(keys.begin(), keys.end());
+        std::sort(listed.begin(), listed.end());
+    }
+    QCOMPARE(keys, listed);
+    QCOMPARE(field("|" + fields + "|", "TI1"), QByteArray("128"));
 }
 
 void TestSimEngine::stiFirst()

@@ -188,6 +188,17 @@ void TestSimProtocol::replyFrame()
     QCOMPARE(FrameReply(QByteArray(123456, 'x')).first(9), QByteArray("123456|5|"));
     // One byte per character: Latin-1 as itself, anything else as "?".
     QCOMPARE(BuildReplyBody(u"R", {{u"A"_s, u"ñ€"_s}}), QByteArray("2||POST|R|||A=\xf1?||^"));
+    // The forms a controller may give its replies.
+    QCOMPARE(BuildReplyBody(u"R", {{u"A"_s, u"1"_s}}, false), QByteArray("2||POST|R|||A=1||"));
+    QCOMPARE(FrameReply(body, LengthCount::None), body);
+    QCOMPARE(FrameReply(body, LengthCount::Message), "00057|5|" + body);
+    // A count that needs a sixth digit counts that digit too.
+    const QByteArray fiveDigits = FrameReply(QByteArray(99991, 'x'), LengthCount::Message);
+    QCOMPARE(fiveDigits.first(8), QByteArray("99999|5|"));
+    QCOMPARE(fiveDigits.size(), 99999);
+    const QByteArray sixDigits = FrameReply(QByteArray(99992, 'x'), LengthCount::Message);
+    QCOMPARE(sixDigits.first(9), QByteArray("100001|5|"));
+    QCOMPARE(sixDigits.size(), 100001);
     QCOMPARE(ReplyNameFor(u"REQ_GET_PUMP_SALES"), u"RES_GET_PUMP_SALES"_s);
     QCOMPARE(ReplyNameFor(u"REQ_REBOOT"), u"RES_ERROR"_s);
 }

@@ -96,6 +96,7 @@ FakeController::FakeController(const Options& options)
     config.model.callTimeoutMs = options.callTimeoutMs;
     config.model.meanIdleMs = options.meanIdleMs;
     config.faults = options.faults;
+    config.form = options.form;
 
     FEngine = new sim::Engine(config);
     FEngine->addSink(FStore.get());

@@ -73,7 +73,8 @@ public:
         qint64 callTimeoutMs = 30000;
         qint64 meanIdleMs = 60000;
         sim::FaultSettings faults;
-        QString recordPath; // also write the JSON-lines record there
+        sim::ReplyForm form; // how the replies are laid out
+        QString recordPath;  // also write the JSON-lines record there
     };
 
     FakeController();

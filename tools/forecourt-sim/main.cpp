@@ -103,7 +103,8 @@ int main(int argc, char* argv[])
         "                         (TI1 vacio si el surtidor aun no vendio)\n"
         "  REQ_AUTHORIZE, REQ_STOP, REQ_RESUME, REQ_PRICE_CHANGE actuan sobre el surtidor\n"
         "  y responden RC=OK o RC=ERR_PUMP / ERR_PRICE / ERR_STATE; otra cosa: RES_ERROR.\n"
-        "Las respuestas van enmarcadas igual que las solicitudes.\n"
+        "Las respuestas van enmarcadas igual que las solicitudes, salvo que\n"
+        "--reply-length, --no-caret o --field-order digan otra cosa.\n"
         "\n"
         "20 surtidores: IDLE -> CALLING (manguera levantada) -> AUTHORIZED (tras\n"
         "REQ_AUTHORIZE) -> FUELLING -> venta -> IDLE; sin autorizacion vuelve a IDLE;\n"
@@ -153,8 +154,9 @@ int main(int argc, char* argv[])
         {u"silent"_s, u"Tasa de solicitudes sin respuesta."_s, u"RATE"_s},
         {u"garbage"_s, u"Tasa de respuestas cambiadas por bytes al azar (0..255)."_s, u"RATE"_s},
         {u"high-bytes"_s,
-         u"Tasa de respuestas con un byte 128..255 en su valor principal "
-         "(PS, PAY_TY1 o RC)."_s,
+         u"Tasa de ventas con texto acentuado (bytes 128..255, Latin-1) en el nombre "
+         "del operador (OPE1) y en el tipo de pago con tilde; los mismos bytes en cada "
+         "respuesta de la venta."_s,
          u"RATE"_s},
         {u"sti-first"_s, u"Tasa de respuestas de ventas con STI1 antes de TI1."_s, u"RATE"_s},
         {u"twice"_s, u"Tasa de respuestas enviadas dos veces."_s, u"RATE"_s},
@@ -168,6 +170,15 @@ int main(int argc, char* argv[])
          "(reinicio)..."_s,
          u"SECONDS"_s},
         {u"restart-down"_s, u"...y rechaza conexiones estos segundos (0)."_s, u"SECONDS"_s},
+        {u"reply-length"_s,
+         u"Que cuenta la longitud de las respuestas: body (el cuerpo, como las "
+         "solicitudes), message (el mensaje entero) o none (sin longitud) (body)."_s,
+         u"MODE"_s},
+        {u"no-caret"_s, u"Las respuestas terminan en \"||\", sin el \"^\" final."_s},
+        {u"field-order"_s,
+         u"Orden de los campos de cada respuesta: listed (el de la lista), reversed "
+         "(al reves) o shuffled (al azar segun la semilla) (listed)."_s,
+         u"MODE"_s},
         {u"faults-on"_s,
          u"A que solicitudes afectan las tasas: lista de status, sales, "
          "commands, other o all (all)."_s,
@@ -245,6 +256,20 @@ int main(int argc, char* argv[])
             }
         }
     }
+
+    const auto choose = [&p](const QString& name, const QStringList& modes) {
+        const QString mode = p.isSet(name) ? p.value(name) : modes.first();
+        const qsizetype at = modes.indexOf(mode);
+        if (at < 0) {
+            failUsage(u"--%1 espera %2, no \"%3\""_s.arg(name, modes.join(u" | "_s), mode));
+        }
+        return at;
+    };
+    config.form.length =
+        LengthCount(choose(u"reply-length"_s, {u"body"_s, u"message"_s, u"none"_s}));
+    config.form.caret = !p.isSet(u"no-caret"_s);
+    config.form.order =
+        FieldOrder(choose(u"field-order"_s, {u"listed"_s, u"reversed"_s, u"shuffled"_s}));
 
     // The record outlives the engine, so the engine's last line ("stop") lands in it.
     JsonLinesRecord record;

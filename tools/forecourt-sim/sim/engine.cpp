@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 
@@ -47,6 +48,24 @@ QString messageText(QString text)
     return text;
 }
 
+// Accented text as a controller writes it for its own people: the operator's
+// name, and the payment types that carry an accent in Spanish. Cash and "0"
+// stay as they are.
+Sale withAccents(Sale sale, quint64 pick)
+{
+    static const QStringList operators = {u"JOSÉ PEÑA"_s, u"MARÍA NÚÑEZ"_s, u"ÁNGEL GÓMEZ"_s,
+                                          u"LUCÍA OCAÑA"_s};
+    sale.ope1 = operators[qsizetype((pick >> 8) % quint64(operators.size()))];
+    if (sale.payTy1 == u"TARJETA") {
+        sale.payTy1 = u"TARJETA DÉBITO"_s;
+    } else if (sale.payTy1 == u"CREDITO") {
+        sale.payTy1 = u"CRÉDITO"_s;
+    } else if (sale.payTy1 == u"FLOTA") {
+        sale.payTy1 = u"FLOTA PÚBLICA"_s;
+    }
+    return sale;
+}
+
 ModelSettings modelSettings(const EngineConfig& config)
 {
     ModelSettings m = config.model;
@@ -79,8 +98,8 @@ struct Engine::Connection
 
 Engine::Engine(EngineConfig config, QObject* parent)
     : QObject(parent), FConfig(std::move(config)), FModel(modelSettings(FConfig)),
-      FFaults(FConfig.faults, FConfig.seed), FServer(new QTcpServer(this)),
-      FModelTimer(new QTimer(this)), FRefuseTimer(new QTimer(this)),
+      FFaults(FConfig.faults, FConfig.seed), FOrderRng(FConfig.seed ^ 0x0dde'0000'0000'0001ULL),
+      FServer(new QTcpServer(this)), FModelTimer(new QTimer(this)), FRefuseTimer(new QTimer(this)),
       FRestartTimer(new QTimer(this)), FRelistenTimer(new QTimer(this))
 {
     if (!(FConfig.speed > 0)) {
@@ -363,9 +382,8 @@ void Engine::protocolError(Connection* c, const QString& why)
     c->broken = true;
     server(u"protocol_error"_s, c->id, why);
     // No way to find the next frame: say so and close.
-    const QByteArray reply = FrameReply(
-        BuildReplyBody(u"RES_ERROR", {{u"RC"_s, u"ERR_FRAME"_s}, {u"MSG"_s, messageText(why)}}));
-    c->socket->write(reply);
+    c->socket->write(
+        layOut(u"RES_ERROR"_s, {{u"RC"_s, u"ERR_FRAME"_s}, {u"MSG"_s, messageText(why)}}));
     closeConnection(c, u"protocol_error"_s, false);
 }
 
@@ -413,18 +431,10 @@ void Engine::handleFrame(Connection* c, const QByteArray& body)
     entry->status = response.status;
     entry->sale = response.sale;
 
-    Fields fields = response.fields;
-    if (decision.highBytes) {
-        for (auto& [key, value] : fields) {
-            if (key == response.mainKey) {
-                value.insert(FFaults.position(value.size()),
-                             QChar(char16_t(static_cast<unsigned char>(FFaults.highByte()))));
-                break;
-            }
-        }
-        entry->intact = false;
+    if (response.accented) {
+        entry->faults.append(u"high_bytes"_s);
     }
-    const QByteArray reply = FrameReply(BuildReplyBody(response.name, fields));
+    const QByteArray reply = layOut(response.name, response.fields);
     ReplyAction& action = decision.action;
     if (action.bytes) {
         entry->intact = false;
@@ -461,7 +471,6 @@ Engine::Response Engine::respond(const QString& name, RequestClass requestClass,
             r.fields.append({u"PM"_s, *pm});
         }
         r.fields.append({u"MSG"_s, messageText(message)});
-        r.mainKey = u"RC"_s;
         return r;
     };
 
@@ -514,7 +523,6 @@ Engine::Response Engine::respond(const QString& name, RequestClass requestClass,
         }
         r.rc = command.rc;
         r.fields = {{u"RC"_s, r.rc}, {u"PM"_s, command.pumpText}};
-        r.mainKey = u"RC"_s;
         return r;
     }
 
@@ -527,7 +535,6 @@ Engine::Response Engine::respond(const QString& name, RequestClass requestClass,
             FScripts ? FScripts->nextStatus(pump) : std::nullopt;
         r.status = scripted ? *scripted : FModel.status(pump);
         r.fields = {{u"RC"_s, r.rc}, {u"PM"_s, *pm}, {u"PS"_s, r.status}};
-        r.mainKey = u"PS"_s;
         return r;
     }
 
@@ -539,16 +546,34 @@ Engine::Response Engine::respond(const QString& name, RequestClass requestClass,
     Sale shown;
     if (sale) {
         shown = *sale;
+        if (const quint64 pick = FFaults.accents(shown)) {
+            shown = withAccents(shown, pick);
+            r.accented = true;
+        }
     } else {
         shown.pm = QString::number(pump);
     }
     r.fields = {{u"RC"_s, r.rc}};
     r.fields.append(shown.fields(stiFirst));
-    r.mainKey = u"PAY_TY1"_s;
     if (sale && !sale->ti1.isEmpty()) {
-        r.sale = sale;
+        r.sale = shown;
     }
     return r;
+}
+
+QByteArray Engine::layOut(const QString& name, Fields fields)
+{
+    switch (FConfig.form.order) {
+    case FieldOrder::Listed:
+        break;
+    case FieldOrder::Reversed:
+        std::reverse(fields.begin(), fields.end());
+        break;
+    case FieldOrder::Shuffled:
+        std::shuffle(fields.begin(), fields.end(), FOrderRng);
+        break;
+    }
+    return FrameReply(BuildReplyBody(name, fields, FConfig.form.caret), FConfig.form.length);
 }
 
 void Engine::runQueue(Connection* c)

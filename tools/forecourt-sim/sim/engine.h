@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 
 class QTcpServer;
 class QTimer;
@@ -27,6 +28,7 @@ struct EngineConfig
     bool manualClock = false; // the model moves only through advanceModel
     ModelSettings model;      // its seed is taken from `seed`
     FaultSettings faults;
+    ReplyForm form; // how every reply is laid out where the protocol leaves it open
 };
 
 // The stand-in controller: a TCP server that reads request frames, answers
@@ -77,7 +79,7 @@ private:
         QString rc;
         QString status;
         std::optional<Sale> sale;
-        QString mainKey; // where a high-byte fault goes
+        bool accented = false; // the sale's text carries accented letters
     };
 
     void onNewConnection();
@@ -88,6 +90,8 @@ private:
     Response respond(const QString& name, RequestClass requestClass, const Request& request,
                      ExchangeEntry& entry, bool stiFirst);
     void protocolError(Connection* c, const QString& why);
+    // A reply as this controller lays it out (config.form).
+    QByteArray layOut(const QString& name, Fields fields);
     void runQueue(Connection* c);
     void finish(const std::shared_ptr<ExchangeEntry>& entry, Outcome outcome);
     void markGone(Connection* c);
@@ -108,6 +112,7 @@ private:
     EngineConfig FConfig;
     PumpModel FModel;
     FaultPlanner FFaults;
+    std::mt19937_64 FOrderRng; // field orders, apart from the fault draws
     ScriptBook* FScripts = nullptr;
     QList<RecordSink*> FSinks;
 

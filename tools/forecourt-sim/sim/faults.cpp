@@ -22,7 +22,7 @@ int WindowMs(RequestClass requestClass)
 }
 
 FaultPlanner::FaultPlanner(FaultSettings settings, quint64 seed)
-    : FSettings(settings), FRng(seed ^ 0x5eed'fa17'0000'0001ULL)
+    : FSettings(settings), FSeed(seed), FRng(seed ^ 0x5eed'fa17'0000'0001ULL)
 {
 }
 
@@ -64,10 +64,6 @@ FaultDecision FaultPlanner::decide(RequestClass requestClass)
         d.action = ReplyAction::raw(bytes);
         d.names.append(u"garbage"_s);
     }
-    if (!d.action.bytes && hit(FSettings.highBytes)) {
-        d.highBytes = true;
-        d.names.append(u"high_bytes"_s);
-    }
     if (requestClass == RequestClass::Sales && hit(FSettings.stiFirst)) {
         d.stiFirst = true;
         d.names.append(u"sti_first"_s);
@@ -105,14 +101,27 @@ QList<qsizetype> FaultPlanner::cuts(qsizetype size, int pieces)
     return out;
 }
 
-char FaultPlanner::highByte()
+quint64 FaultPlanner::accents(const Sale& sale) const
 {
-    return char(std::uniform_int_distribution<int>(128, 255)(FRng));
-}
-
-qsizetype FaultPlanner::position(qsizetype size)
-{
-    return std::uniform_int_distribution<qsizetype>(0, size)(FRng);
+    if (FSettings.highBytes <= 0 || (FSettings.appliesTo & int(RequestClass::Sales)) == 0 ||
+        sale.ti1.isEmpty()) {
+        return 0;
+    }
+    // splitmix64 over the seed and the fields that tell the sale.
+    const auto mix = [](quint64 z) {
+        z = (z ^ (z >> 30)) * 0xbf58'476d'1ce4'e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d0'49bb'1331'11ebULL;
+        return z ^ (z >> 31);
+    };
+    quint64 h = mix(FSeed ^ 0xacce'0750'0000'0001ULL);
+    for (const QString& text : {sale.sa1, sale.ti1, sale.pm}) {
+        for (const QChar c : text) {
+            h = mix(h + c.unicode());
+        }
+        h = mix(h + 0x7c);
+    }
+    const double draw = double(h >> 11) * 0x1.0p-53;
+    return draw < FSettings.highBytes ? (h | 1) : 0;
 }
 
 } // namespace veltrane::sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/protocol.h"
+#include "sim/pump_model.h"
 #include "sim/reply_plan.h"
 
 #include <QStringList>
@@ -11,8 +12,9 @@ namespace veltrane::sim {
 
 // Faults the stand-in can inject. Rates are per reply, 0..1; each is drawn
 // independently. Of the faults that replace the reply (silent, close, reset,
-// garbage) the first that hits, in that order, wins; the others (high bytes,
-// STI1 first, late, split, twice) can all apply together.
+// garbage) the first that hits, in that order, wins; the others (STI1 first,
+// late, split, twice) can all apply together. High bytes are drawn per sale,
+// not per reply: a controller sends the same text in every reply of a sale.
 struct FaultSettings
 {
     double late = 0;      // reply after its window (see WindowMs) plus lateMarginMs
@@ -21,7 +23,7 @@ struct FaultSettings
     double reset = 0;     // reset the connection (SO_LINGER 0) instead of replying
     double silent = 0;    // no reply at all
     double garbage = 0;   // random bytes (0..255) in place of the reply
-    double highBytes = 0; // one byte 128..255 inside the reply's main value
+    double highBytes = 0; // sales whose text carries accented letters (bytes 128..255)
     double stiFirst = 0;  // STI1 ahead of TI1 in sales replies
     double twice = 0;     // the reply sent twice
 
@@ -49,7 +51,6 @@ struct FaultDecision
 {
     ReplyAction action;
     QStringList names; // the faults applied, for the record
-    bool highBytes = false;
     bool stiFirst = false;
 };
 
@@ -62,14 +63,16 @@ public:
     FaultDecision decide(RequestClass requestClass);
     // Random cut offsets for a split reply of size bytes.
     QList<qsizetype> cuts(qsizetype size, int pieces);
-    // A random byte 128..255 and a position in 0..size.
-    char highByte();
-    qsizetype position(qsizetype size);
+    // Whether a sale's text carries accented letters, and which: drawn from
+    // the seed and the sale itself, so that every reply of the sale is the
+    // same. 0 for none, else a number to pick the texts by.
+    quint64 accents(const Sale& sale) const;
 
 private:
     bool hit(double rate);
 
     FaultSettings FSettings;
+    quint64 FSeed;
     std::mt19937_64 FRng;
 };
 

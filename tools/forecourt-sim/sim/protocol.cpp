@@ -152,7 +152,7 @@ std::optional<int> ParsePumpNumber(QStringView text)
     return value;
 }
 
-QByteArray BuildReplyBody(QStringView name, const Fields& fields)
+QByteArray BuildReplyBody(QStringView name, const Fields& fields, bool caret)
 {
     QString text = u"2||POST|"_s + name + u"|||"_s;
     for (qsizetype i = 0; i < fields.size(); ++i) {
@@ -161,13 +161,25 @@ QByteArray BuildReplyBody(QStringView name, const Fields& fields)
         }
         text += fields[i].first + u'=' + fields[i].second;
     }
-    text += u"||^"_s;
+    text += caret ? u"||^"_s : u"||"_s;
     return text.toLatin1(); // above U+00FF: "?"
 }
 
-QByteArray FrameReply(QByteArrayView body)
+QByteArray FrameReply(QByteArrayView body, LengthCount length)
 {
-    QByteArray frame = QByteArray::number(body.size()).rightJustified(5, '0');
+    if (length == LengthCount::None) {
+        return body.toByteArray();
+    }
+    qsizetype count = body.size();
+    if (length == LengthCount::Message) {
+        // The count's own digits are part of what it counts.
+        qsizetype digits = 5;
+        while (QByteArray::number(body.size() + digits + 3).size() > digits) {
+            ++digits;
+        }
+        count = body.size() + digits + 3;
+    }
+    QByteArray frame = QByteArray::number(count).rightJustified(5, '0');
     frame += "|5|";
     frame += body;
     return frame;

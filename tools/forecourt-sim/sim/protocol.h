@@ -68,11 +68,34 @@ Request ParseRequest(QByteArrayView body);
 // "7", "007", "0012" -> the pump; anything but 1..20 written in digits -> nullopt.
 std::optional<int> ParsePumpNumber(QStringView text);
 
-// "2||POST|" + name + "|||" + the fields as key=value joined by "|" + "||^".
-// Characters up to U+00FF go out as that byte, anything else as "?".
-QByteArray BuildReplyBody(QStringView name, const Fields& fields);
-// The body's byte count zero-padded to five digits, "|5|", the body.
-QByteArray FrameReply(QByteArrayView body);
+// What the protocol leaves to a controller in the layout of its replies, so
+// that the stand-in can play controllers that differ there.
+enum class LengthCount
+{
+    Body,    // the body's byte count, as the requests have it
+    Message, // the whole message's: length digits, "|5|" and body
+    None,    // no length prefix: the reply is the body alone
+};
+enum class FieldOrder
+{
+    Listed,   // as the reply's fields are listed
+    Reversed, // every reply's fields in reverse order
+    Shuffled, // every reply's fields in an order drawn from the seed
+};
+struct ReplyForm
+{
+    LengthCount length = LengthCount::Body;
+    bool caret = true; // the body ends with "^"
+    FieldOrder order = FieldOrder::Listed;
+};
+
+// "2||POST|" + name + "|||" + the fields as key=value joined by "|" + "||^"
+// ("||" without caret). Characters up to U+00FF go out as that byte,
+// anything else as "?".
+QByteArray BuildReplyBody(QStringView name, const Fields& fields, bool caret = true);
+// The length zero-padded to five digits, "|5|", the body; the length counts
+// the body or the whole message. LengthCount::None: the body alone.
+QByteArray FrameReply(QByteArrayView body, LengthCount length = LengthCount::Body);
 
 // REQ_X -> RES_X for the known requests; RES_ERROR otherwise.
 QString ReplyNameFor(QStringView requestName);

@@ -114,6 +114,9 @@ Fields Sale::fields(bool stiFirst) const
     out.append({u"IV1"_s, iv1});
     out.append({u"FV1"_s, fv1});
     out.append({u"AVGTM1"_s, avgtm1});
+    if (!ope1.isEmpty()) {
+        out.append({u"OPE1"_s, ope1});
+    }
     out.append({u"PAY_TY1"_s, payTy1});
     return out;
 }

@@ -42,6 +42,7 @@ struct Sale
     QString fv1;    // hose totalizer after the sale
     QString avgtm1; // mean temperature, 1 decimal
     QString payTy1; // payment type: EFECTIVO, TARJETA, CREDITO, FLOTA or 0
+    QString ope1;   // operator's name, a field the program reads nothing from; sent when set
 
     // The fields in reply order; stiFirst moves STI1 ahead of TI1.
     Fields fields(bool stiFirst = false) const;
