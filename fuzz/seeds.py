@@ -64,6 +64,17 @@ def main() -> None:
     write("framed_reply", "digits_only", b"000")
     write("framed_reply", "stale_tail", b"|PAY_TY1=TARJETA||^" + frame(SALE))
     write("framed_reply", "six_digits", b"100000|5|" + b"x" * 10)
+    # Layouts a controller may choose: the length of the whole message, no
+    # length, no closing "^", a line end after it.
+    write("framed_reply", "message_length", b"%05d|5|" % (len(SALE) + 8) + SALE)
+    write("framed_reply", "no_length_crlf", SALE + b"\r\n")
+    write("framed_reply", "no_caret", frame(SALE[:-1]))
+    accented = SALE.replace(b"PAY_TY1=EFECTIVO", b"OPE1=JOS\xc9 PE\xd1A|PAY_TY1=TARJETA D\xc9BITO")
+    write("sale_row", "accented", frame(accented))
+    accented_row = ROW.replace(b"Ventas EFECTIVO,EFECTIVO", b"Ventas,TARJETA D?BITO")
+    existing = HEADER + b"\r\n" + accented_row + b"\r\n"
+    write("sale_file", "accented_recorded",
+          struct.pack("<H", len(existing)) + existing + frame(accented))
 
     numbers = [b"1234.5", b"12.3456", b"999.96", b"-0.04", b" 12.5 ", b"1e3", b".5", b"5.",
                b"12,5", b"1,234.5", b"abc", b"", b"1.2.3", b"123456789012345678",
