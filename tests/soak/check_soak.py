@@ -189,9 +189,12 @@ def main():
     cut_off = collections.defaultdict(set)  # rows of the parts of dropped replies
     must = {}  # (SA1, TI1, PM) -> first exchange that the program must have recorded
     uncertain = 0
+    accented = set()  # sales whose text carried bytes above 127
     for e in by_type["exchange"]:
         if e["name"] != "REQ_GET_PUMP_SALES" or not e.get("sale") or not e["sale"].get("TI1"):
             continue
+        if "high_bytes" in e.get("faults", []):
+            accented.add(e["sale"]["SA1"])
         if e["outcome"] == "dropped" and e.get("first_ms", -1) >= 0:
             # Some of it went out before the connection was dropped.
             for end in range(1, len(e["reply"])):
@@ -281,6 +284,7 @@ def main():
                                     "checked": len(resume_gaps)},
         "sales_completed_by_model": len(by_type["sale"]),
         "sales_served": len(served),
+        "sales_with_high_bytes": len(accented),
         "sales_served_whole_in_time": len(must),
         "sales_uncertain_timing": uncertain,
         "rows_in_sale_file": len(rows),

@@ -71,8 +71,10 @@ trap cleanup EXIT
 speed=$(python3 -c "print(max(1.0, 600.0 / $seconds))")
 restart_every=$((seconds >= 300 ? 60 : 15))
 refuse_every=$((seconds >= 300 ? 47 : 23))
+# High bytes are drawn per sale (accented text in every reply of that sale),
+# not per reply, hence their higher rate.
 faults=(--late 0.02 --split 0.05 --close 0.005 --reset 0.005 --silent 0.02
-        --garbage 0.01 --high-bytes 0.02 --sti-first 0.25 --twice 0.02
+        --garbage 0.01 --high-bytes 0.2 --sti-first 0.25 --twice 0.02
         --refuse-every "$refuse_every" --refuse-for 2
         --restart-every "$restart_every" --restart-down 2)
 echo "soak: ${seconds} s, seed $seed, speed $speed, faults: ${faults[*]}"
