@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -137,6 +138,8 @@ public:
     IndexedArray<qint32, 1, kPumpCount> FAuthSentCount;
     IndexedArray<QLabel*, 1, kPumpCount> FSurtidorLabels;
     bool FMonitoringActive = false;
+    // When Timer1's next tick is due; see ScheduleTimer1.
+    std::chrono::steady_clock::time_point FTimer1Due;
     qint32 FCurrentPump = 0;
     bool FFileNeedsSave = false;
     // Shared so that a poll holds its connection alive even when a stop of
@@ -188,6 +191,7 @@ public:
     void StartMonitoring();
     void StopMonitoring();
     void Timer1Timer();
+    void ScheduleTimer1();
     void PollPumpStatus(qint32 pump);
     void UpdatePumpStatus(qint32 pump, const QString& status);
     void SavePumpStates();

@@ -43,7 +43,9 @@ void TForm1::StartMonitoring()
     FCurrentPump = 1;
     FReplyWatch.Start();
     ShowReplyWatch();
-    Timer1->start();
+    FTimer1Due =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStatusPollIntervalMs);
+    Timer1->start(kStatusPollIntervalMs);
     Timer2->start();
     WriteLog(u"Monitoreo iniciado"_s);
 }
@@ -77,6 +79,22 @@ void TForm1::Timer1Timer()
             SavePumpStates();
         }
     }
+}
+
+void TForm1::ScheduleTimer1()
+{
+    // Not after a stop, nor when monitoring was restarted inside the poll
+    // (which armed the timer itself).
+    if (!FMonitoringActive || Timer1->isActive()) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    FTimer1Due += std::chrono::milliseconds(kStatusPollIntervalMs);
+    if (FTimer1Due < now) {
+        // Overdue: one tick now; missed ones do not pile up.
+        FTimer1Due = now;
+    }
+    Timer1->start(int(std::chrono::ceil<std::chrono::milliseconds>(FTimer1Due - now).count()));
 }
 
 void TForm1::PollPumpStatus(qint32 pump)

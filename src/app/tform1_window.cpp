@@ -156,7 +156,16 @@ void TForm1::BuildWindow()
     on(ButtonCloseAll, &QPushButton::clicked, &TForm1::ButtonCloseAllClick);
     on(ButtonOpenAll, &QPushButton::clicked, &TForm1::ButtonOpenAllClick);
     on(SpeedButton1, &QToolButton::clicked, &TForm1::SpeedButton1Click);
-    on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    // Timer1 fires once and is re-armed for the time left to the next tick:
+    // a tick that falls due during a poll is then delivered once, right
+    // after it, on every platform (Windows' timers otherwise count the
+    // period from the end of the handler, halving the polling rate).
+    Timer1->setSingleShot(true);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        RunReportingFailures([this] { Timer1Timer(); });
+        ScheduleTimer1();
+    });
     on(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
     on(auto_conectar, &QTimer::timeout, &TForm1::auto_conectarTimer);
 

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+
 using namespace Qt::StringLiterals;
 using veltrane::TForm1;
 using veltrane::testing::FakeController;
@@ -229,6 +231,52 @@ private Q_SLOTS:
         QVERIFY(!form.FFileNeedsSave);
         QVERIFY(!QFile::exists(fixture.fixed().stateFilePath()));
         QVERIFY(fixture.logSinceMark().isEmpty());
+    }
+
+    // Timer1 is re-armed after each tick for what is left of the period, so
+    // the period holds however the platform treats a timer whose handler
+    // outlasts it: a tick due during a poll comes once, right after it.
+    void timer1KeepsItsPeriod()
+    {
+        using namespace std::chrono_literals;
+        FormFixture fixture;
+        TForm1& form = fixture.form();
+        form.StartMonitoring();
+        QVERIFY(form.Timer1->isActive() && form.Timer1->isSingleShot());
+        QVERIFY(form.Timer1->remainingTime() <= 50);
+
+        // A poll that took 30 ms: the next tick 50 ms after the last one.
+        form.Timer1->stop();
+        auto due = std::chrono::steady_clock::now() - 30ms;
+        form.FTimer1Due = due;
+        form.ScheduleTimer1();
+        QVERIFY(form.Timer1->isActive());
+        QVERIFY(form.FTimer1Due == due + 50ms);
+        QVERIFY(form.Timer1->remainingTime() <= 20);
+
+        // A poll that outlasted two periods: one tick at once, and the one
+        // after it a whole period later, not another backlog tick.
+        form.Timer1->stop();
+        form.FTimer1Due = std::chrono::steady_clock::now() - 130ms;
+        const auto before = std::chrono::steady_clock::now();
+        form.ScheduleTimer1();
+        QCOMPARE(form.Timer1->remainingTime(), 0);
+        QVERIFY(form.FTimer1Due >= before);
+        form.Timer1->stop();
+        due = form.FTimer1Due;
+        form.ScheduleTimer1();
+        QVERIFY(form.FTimer1Due == due + 50ms);
+
+        // Monitoring restarted inside the poll armed the timer itself.
+        const int remaining = form.Timer1->remainingTime();
+        form.ScheduleTimer1();
+        QVERIFY(form.FTimer1Due == due + 50ms);
+        QVERIFY(form.Timer1->remainingTime() <= remaining);
+
+        // Stopped during the poll: no further tick.
+        form.StopMonitoring();
+        form.ScheduleTimer1();
+        QVERIFY(!form.Timer1->isActive());
     }
 
     void stopAndRestartKeepPumpData()
