@@ -170,7 +170,7 @@ void TForm1::SavePumpStates()
         for (const QString& status : FLastStatus) {
             statuses.append(status);
         }
-        monitor::WritePumpStateFile(FFixed.stateFilePath(), statuses);
+        monitor::WritePumpStateFile(FFixed.stateFilePath(), statuses, &FLog);
         FFileNeedsSave = false;
         WriteLog(u"Estado de surtidores guardado en "_s + FFixed.stateFilePath());
     } catch (const Failure& failure) {

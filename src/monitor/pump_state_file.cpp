@@ -19,9 +19,9 @@ QByteArray FormatPumpStates(const QStringList& statuses)
     return text::AnsiCodePage::encode(text);
 }
 
-void WritePumpStateFile(const QString& path, const QStringList& statuses)
+void WritePumpStateFile(const QString& path, const QStringList& statuses, LogSink* log)
 {
-    text::WriteFileAtomically(path, FormatPumpStates(statuses));
+    text::WriteFileAtomically(path, FormatPumpStates(statuses), log);
 }
 
 } // namespace veltrane::monitor

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace veltrane {
+class LogSink;
+}
+
 namespace veltrane::monitor {
 
 // The pump state file: one line "n=status" per pump, pumps 1 to 20 in order,
@@ -12,7 +16,8 @@ namespace veltrane::monitor {
 QByteArray FormatPumpStates(const QStringList& statuses);
 
 // Replaces the file atomically, so a reader never finds it empty or half
-// written. Throws Failure.
-void WritePumpStateFile(const QString& path, const QStringList& statuses);
+// written (see text::WriteFileAtomically for a file held by a reader).
+// Throws Failure.
+void WritePumpStateFile(const QString& path, const QStringList& statuses, LogSink* log = nullptr);
 
 } // namespace veltrane::monitor

@@ -216,7 +216,7 @@ void ParseAndSaveLastSale(const QString& reply, qint32 pump, const SaleFileConte
 
     bool saved = false;
     try {
-        text::WriteTextLines(path, file.lines, file.encoding);
+        text::WriteTextLines(path, file.lines, file.encoding, &log);
         log.WriteLog(kLogPrefix + u"✅ Archivo guardado exitosamente en "_s +
                      QDir::toNativeSeparators(path));
         saved = true;

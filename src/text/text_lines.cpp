@@ -2,12 +2,21 @@
 
 #include "core/failure.h"
 #include "core/file_errors.h"
+#include "core/log_sink.h"
 #include "text/ansi_codepage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QThread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+using namespace Qt::StringLiterals;
 
 namespace veltrane::text {
 namespace {
@@ -30,6 +39,65 @@ QByteArray encodeWith(QStringEncoder::Encoding encoding, const QString& text)
 {
     QStringEncoder encoder(encoding, QStringEncoder::Flag::WriteBom);
     return encoder.encode(text);
+}
+
+// Attempts at the atomic replace while the file is held, and the pause
+// before each further one: about a tenth of a second in all.
+constexpr int kHeldAttempts = 5;
+constexpr int kHeldPauseMs = 25;
+
+// Whether another program holds the file open without delete sharing, which
+// is what makes Windows refuse to replace it.
+bool heldWithoutDeleteSharing(const QString& path)
+{
+#ifdef Q_OS_WIN
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(native.utf16()), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+#else
+    Q_UNUSED(path);
+    return false; // POSIX replaces a file whoever has it open
+#endif
+}
+
+// One try at the atomic replace. False when the replace was refused because
+// the file is held; any other failure throws.
+bool tryReplace(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    }
+    if (file.write(bytes) != bytes.size()) {
+        const QString message = FileFailureMessage(file, FileOperation::Write);
+        file.cancelWriting();
+        throw Failure(message);
+    }
+    if (file.commit()) {
+        return true;
+    }
+    if (file.error() == QFileDevice::RenameError && heldWithoutDeleteSharing(path)) {
+        return false;
+    }
+    throw Failure(FileFailureMessage(file, FileOperation::Write));
+}
+
+// The new content over the old in the same file, then cut to its length:
+// the file is never empty on the way, and a reader that holds it open sees
+// the new content.
+void rewriteInPlace(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.write(bytes) != bytes.size() ||
+        !file.resize(bytes.size()) || !file.flush()) {
+        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    }
 }
 
 } // namespace
@@ -114,24 +182,32 @@ TextLines ReadTextLines(const QString& path)
     return DecodeTextLines(bytes);
 }
 
-void WriteTextLines(const QString& path, const QStringList& lines, TextEncoding encoding)
+void WriteTextLines(const QString& path, const QStringList& lines, TextEncoding encoding,
+                    LogSink* log)
 {
-    WriteFileAtomically(path, EncodeTextLines(lines, encoding));
+    WriteFileAtomically(path, EncodeTextLines(lines, encoding), log);
 }
 
-void WriteFileAtomically(const QString& path, const QByteArray& bytes)
+void WriteFileAtomically(const QString& path, const QByteArray& bytes, LogSink* log)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    for (int attempt = 1; attempt <= kHeldAttempts; ++attempt) {
+        if (attempt > 1) {
+            QThread::msleep(kHeldPauseMs);
+        }
+        if (tryReplace(path, bytes)) {
+            if (attempt > 1 && log) {
+                log->WriteLog(
+                    u"Archivo en uso por otro programa, reemplazado al intento %1: "_s.arg(
+                        attempt) +
+                    QDir::toNativeSeparators(path));
+            }
+            return;
+        }
     }
-    if (file.write(bytes) != bytes.size()) {
-        const QString message = FileFailureMessage(file, FileOperation::Write);
-        file.cancelWriting();
-        throw Failure(message);
-    }
-    if (!file.commit()) {
-        throw Failure(FileFailureMessage(file, FileOperation::Write));
+    rewriteInPlace(path, bytes);
+    if (log) {
+        log->WriteLog(u"Archivo en uso por otro programa, reescrito en su lugar: "_s +
+                      QDir::toNativeSeparators(path));
     }
 }
 

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace veltrane {
+class LogSink;
+}
+
 namespace veltrane::text {
 
 // The encoding a whole text file was read in, so it can be written back in it.
@@ -37,9 +41,14 @@ TextLines ReadTextLines(const QString& path);
 
 // Replaces a whole file atomically: readers see the old content or the new,
 // never a part. Throws Failure with a Spanish message when it cannot.
-void WriteTextLines(const QString& path, const QStringList& lines, TextEncoding encoding);
+void WriteTextLines(const QString& path, const QStringList& lines, TextEncoding encoding,
+                    LogSink* log = nullptr);
 
 // Replaces a whole file atomically with the given bytes; throws Failure.
-void WriteFileAtomically(const QString& path, const QByteArray& bytes);
+// Windows refuses the replace while another program holds the file open
+// without delete sharing (as QFile and the C run-time's fopen do): then it is
+// tried again for a moment, and if the file is still held it is rewritten in
+// place, as such readers allow. Either way out of the ordinary is logged.
+void WriteFileAtomically(const QString& path, const QByteArray& bytes, LogSink* log = nullptr);
 
 } // namespace veltrane::text

@@ -372,16 +372,26 @@ private Q_SLOTS:
     }
 
     // A reader that still holds the old file sees all of it: the file is
-    // replaced, not rewritten in place.
+    // replaced, not rewritten in place. Windows refuses that replace while
+    // the reader holds the file (QFile shares no delete): there the sale is
+    // written into the same file, which the reader then sees, and the log
+    // says so.
     void fileIsReplacedWhole()
     {
         const QByteArray before = crlf({sales::SaleFileHeader(), kOtherRow});
+        const QByteArray after = crlf({sales::SaleFileHeader(), kOtherRow, kRow});
         writeBytes(FPath, before);
         QFile reader(FPath);
         QVERIFY(reader.open(QIODevice::ReadOnly));
         save(kReply);
+#ifdef Q_OS_WIN
+        QCOMPARE(reader.readAll(), after);
+        QVERIFY(FLog.lines.contains(u"Archivo en uso por otro programa, reescrito en su lugar: "_s +
+                                    QDir::toNativeSeparators(FPath)));
+#else
         QCOMPARE(reader.readAll(), before);
-        QCOMPARE(readBytes(FPath), crlf({sales::SaleFileHeader(), kOtherRow, kRow}));
+#endif
+        QCOMPARE(readBytes(FPath), after);
     }
 
     void dateAndTime_data()

@@ -1,4 +1,5 @@
 #include "core/failure.h"
+#include "sales/memory_log.h"
 #include "text/ansi_codepage.h"
 #include "text/text_lines.h"
 #include "text/trim.h"
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 using namespace veltrane::text;
@@ -130,6 +133,62 @@ private Q_SLOTS:
             QVERIFY2(failure.message().contains(u"la carpeta no existe"_s),
                      qPrintable(failure.message()));
         }
+    }
+
+    // Windows refuses to replace a file that a reader holds open without
+    // delete sharing, as QFile and fopen do: the new content must still reach
+    // the file (rewritten in place), and the log must say so.
+    void writeWhileAReaderHoldsTheFile_data()
+    {
+        QTest::addColumn<bool>("cRuntime");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray header("ID Venta,# de Venta\r\n");
+        const QByteArray row("100001,7\r\n");
+        QTest::newRow("QFile reader, file grows") << false << header << header + row;
+        QTest::newRow("fopen reader, file grows") << true << header << header + row;
+        QTest::newRow("fopen reader, file shrinks") << true << header + row + row << header;
+    }
+
+    void writeWhileAReaderHoldsTheFile()
+    {
+        QFETCH(bool, cRuntime);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"sale.txt"_s);
+        WriteFileAtomically(path, before);
+
+        QFile qtReader(path);
+        std::FILE* cReader = nullptr;
+        if (cRuntime) {
+            cReader = std::fopen(QFile::encodeName(path).constData(), "rb");
+            QVERIFY(cReader);
+        } else {
+            QVERIFY(qtReader.open(QIODevice::ReadOnly));
+        }
+        MemoryLog log;
+        WriteFileAtomically(path, after, &log);
+        QFile check(path);
+        QVERIFY(check.open(QIODevice::ReadOnly));
+        QCOMPARE(check.readAll(), after);
+        check.close();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"sale.txt"_s});
+#ifdef Q_OS_WIN
+        QCOMPARE(log.lines,
+                 QStringList{u"Archivo en uso por otro programa, reescrito en su lugar: "_s +
+                             QDir::toNativeSeparators(path)});
+#else
+        QVERIFY(log.lines.isEmpty()); // replaced as usual: POSIX allows it
+#endif
+        if (cReader) {
+            std::fclose(cReader);
+        }
+        qtReader.close();
+        // Once the reader has gone, the atomic replace works again, unlogged.
+        log.lines.clear();
+        WriteFileAtomically(path, before, &log);
+        QVERIFY(log.lines.isEmpty());
     }
 
     void trimControl_data()
