@@ -2,6 +2,7 @@
 // demos and benchmarks. The work is done by the engine library; this file
 // reads the command line, wires the record and ends the run.
 
+#include "close_message.h"
 #include "core/termination_signals.h"
 #include "sim/engine.h"
 
@@ -300,6 +301,7 @@ int main(int argc, char* argv[])
             QCoreApplication::quit();
         };
         onTerminationSignal(&app, [finish] { finish(u"signal"_s); });
+        forecourt_sim::OnCloseMessage(&app, [finish] { finish(u"signal"_s); });
         if (p.isSet(u"duration"_s)) {
             const double seconds = readNumber(p, u"duration"_s, 0, 1e7, 0);
             QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app,
