@@ -1,15 +1,37 @@
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0601
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601 // WSAPoll
+#endif
+#endif
+
 #include "loopback_peer.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace veltrane::test {
 
@@ -22,15 +44,121 @@ struct PeerStopped
 {
 };
 
-[[noreturn]] void SystemFailure(const char* what)
+// The few calls that differ between Winsock and POSIX.
+#ifdef _WIN32
+using SocketLength = int;
+constexpr int kSendFlags = 0;
+
+int LastError()
 {
-    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+    return ::WSAGetLastError();
 }
 
-int LoopbackSocket(sockaddr_in& address)
+bool Interrupted()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
+    return false; // Winsock calls are not interrupted by signals
+}
+
+bool ConnectPending()
+{
+    return ::WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+void CloseSocket(PeerSocket fd)
+{
+    ::closesocket(fd);
+}
+
+int PollOne(PeerSocket fd, short events, int ms)
+{
+    WSAPOLLFD p{};
+    p.fd = fd;
+    p.events = events;
+    return ::WSAPoll(&p, 1, ms);
+}
+
+void SetNonBlocking(PeerSocket fd)
+{
+    u_long on = 1;
+    ::ioctlsocket(fd, FIONBIO, &on);
+}
+
+// Started once for the process, before the peer's first socket.
+void StartSockets()
+{
+    static const int started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (started != 0) {
+        throw std::runtime_error("WSAStartup: " + std::to_string(started));
+    }
+}
+#else
+using SocketLength = socklen_t;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+
+int LastError()
+{
+    return errno;
+}
+
+bool Interrupted()
+{
+    return errno == EINTR;
+}
+
+bool ConnectPending()
+{
+    return errno == EINPROGRESS;
+}
+
+void CloseSocket(PeerSocket fd)
+{
+    ::close(fd);
+}
+
+int PollOne(PeerSocket fd, short events, int ms)
+{
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, ms);
+}
+
+void SetNonBlocking(PeerSocket fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+}
+
+void StartSockets()
+{
+}
+#endif
+
+[[noreturn]] void SystemFailure(const char* what)
+{
+    const int error = LastError();
+#ifdef _WIN32
+    throw std::runtime_error(std::string(what) + ": Winsock error " + std::to_string(error));
+#else
+    throw std::runtime_error(std::string(what) + ": " + std::strerror(error));
+#endif
+}
+
+long long SendSome(PeerSocket fd, const char* bytes, qsizetype count)
+{
+    return ::send(fd, bytes, static_cast<int>(std::min<qsizetype>(count, 1 << 20)), kSendFlags);
+}
+
+long long ReceiveSome(PeerSocket fd, char* buffer, qsizetype count)
+{
+    return ::recv(fd, buffer, static_cast<int>(count), 0);
+}
+
+PeerSocket LoopbackSocket(sockaddr_in& address)
+{
+    StartSockets();
+    const PeerSocket fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd == kNoSocket) {
         SystemFailure("socket");
     }
     address = {};
@@ -38,10 +166,10 @@ int LoopbackSocket(sockaddr_in& address)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+        CloseSocket(fd);
         SystemFailure("bind");
     }
-    socklen_t len = sizeof address;
+    SocketLength len = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
     return fd;
 }
@@ -56,12 +184,11 @@ void PeerClient::waitReadable()
         if (FPeer.stopping()) {
             throw PeerStopped{};
         }
-        pollfd p{FFd, POLLIN, 0};
-        const int n = ::poll(&p, 1, kSliceMs);
+        const int n = PollOne(FFd, POLLIN, kSliceMs);
         if (n > 0) {
             return;
         }
-        if (n < 0 && errno != EINTR) {
+        if (n < 0 && !Interrupted()) {
             SystemFailure("poll");
         }
     }
@@ -71,10 +198,9 @@ void PeerClient::Send(const QByteArray& bytes)
 {
     qsizetype sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n =
-            ::send(FFd, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        const long long n = SendSome(FFd, bytes.constData() + sent, bytes.size() - sent);
         if (n < 0) {
-            if (errno == EINTR) {
+            if (Interrupted()) {
                 continue;
             }
             SystemFailure("send");
@@ -89,19 +215,19 @@ QByteArray PeerClient::ReceiveExactly(qsizetype count)
     while (got.size() < count) {
         waitReadable();
         char buffer[4096];
-        const ssize_t n = ::recv(
-            FFd, buffer, std::min<std::size_t>(sizeof buffer, std::size_t(count - got.size())), 0);
+        const long long n =
+            ReceiveSome(FFd, buffer, std::min<qsizetype>(sizeof buffer, count - got.size()));
         if (n == 0) {
             throw std::runtime_error("the client closed after " + std::to_string(got.size()) +
                                      " of " + std::to_string(count) + " bytes");
         }
         if (n < 0) {
-            if (errno == EINTR) {
+            if (Interrupted()) {
                 continue;
             }
             SystemFailure("recv");
         }
-        got.append(buffer, n);
+        got.append(buffer, qsizetype(n));
     }
     return got;
 }
@@ -112,30 +238,31 @@ QByteArray PeerClient::ReceiveUntilClosed()
     for (;;) {
         waitReadable();
         char buffer[4096];
-        const ssize_t n = ::recv(FFd, buffer, sizeof buffer, 0);
+        const long long n = ReceiveSome(FFd, buffer, sizeof buffer);
         if (n == 0) {
             return got;
         }
         if (n < 0) {
-            if (errno == EINTR) {
+            if (Interrupted()) {
                 continue;
             }
             SystemFailure("recv");
         }
-        got.append(buffer, n);
+        got.append(buffer, qsizetype(n));
     }
 }
 
 void PeerClient::Close()
 {
-    ::close(FFd);
-    FFd = -1;
+    CloseSocket(FFd);
+    FFd = kNoSocket;
 }
 
 void PeerClient::Reset()
 {
     const linger abortive{1, 0};
-    ::setsockopt(FFd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::setsockopt(FFd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                 sizeof abortive);
     Close();
 }
 
@@ -165,7 +292,7 @@ LoopbackPeer::LoopbackPeer(int backlog)
     sockaddr_in address;
     FListenFd = LoopbackSocket(address);
     if (::listen(FListenFd, backlog) != 0) {
-        ::close(FListenFd);
+        CloseSocket(FListenFd);
         SystemFailure("listen");
     }
     FPort = ntohs(address.sin_port);
@@ -181,10 +308,10 @@ LoopbackPeer::~LoopbackPeer()
     if (FThread.joinable()) {
         FThread.join();
     }
-    if (FClient.FFd >= 0) {
-        ::close(FClient.FFd);
+    if (FClient.FFd != kNoSocket) {
+        CloseSocket(FClient.FFd);
     }
-    ::close(FListenFd);
+    CloseSocket(FListenFd);
 }
 
 bool LoopbackPeer::stopping()
@@ -213,16 +340,15 @@ void LoopbackPeer::run(const std::function<void(PeerClient&)>& script)
             if (stopping()) {
                 throw PeerStopped{};
             }
-            pollfd p{FListenFd, POLLIN, 0};
-            if (::poll(&p, 1, kSliceMs) > 0) {
+            if (PollOne(FListenFd, POLLIN, kSliceMs) > 0) {
                 break;
             }
         }
-        if (FClient.FFd >= 0) {
-            ::close(FClient.FFd);
+        if (FClient.FFd != kNoSocket) {
+            CloseSocket(FClient.FFd);
         }
         FClient.FFd = ::accept(FListenFd, nullptr, nullptr);
-        if (FClient.FFd < 0) {
+        if (FClient.FFd == kNoSocket) {
             SystemFailure("accept");
         }
         script(FClient);
@@ -277,7 +403,7 @@ RefusingPort::RefusingPort()
 
 RefusingPort::~RefusingPort()
 {
-    ::close(FFd);
+    CloseSocket(FFd);
 }
 
 // --- SilentListener -------------------------------------------------------
@@ -287,7 +413,7 @@ SilentListener::SilentListener()
     sockaddr_in address;
     FListenFd = LoopbackSocket(address);
     if (::listen(FListenFd, 0) != 0) {
-        ::close(FListenFd);
+        CloseSocket(FListenFd);
         SystemFailure("listen");
     }
     FPort = ntohs(address.sin_port);
@@ -295,22 +421,24 @@ SilentListener::SilentListener()
     // Connect until one attempt is no longer answered: from then on the
     // listener drops new attempts without a word.
     for (int i = 0; i < 64 && !FReady; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+        const PeerSocket fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd == kNoSocket) {
+            break;
+        }
+        SetNonBlocking(fd);
         const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         if (rc == 0) {
             FFillers.push_back(fd);
             continue;
         }
-        pollfd p{fd, POLLOUT, 0};
-        if (errno == EINPROGRESS && ::poll(&p, 1, 300) == 0) {
+        if (ConnectPending() && PollOne(fd, POLLOUT, 300) == 0) {
             FReady = true;
         }
         int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        SocketLength len = sizeof err;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
         if (FReady || err != 0) {
-            ::close(fd);
+            CloseSocket(fd);
             if (err != 0) {
                 break;
             }
@@ -322,14 +450,28 @@ SilentListener::SilentListener()
 
 SilentListener::~SilentListener()
 {
-    for (const int fd : FFillers) {
-        ::close(fd);
+    for (const PeerSocket fd : FFillers) {
+        CloseSocket(fd);
     }
-    ::close(FListenFd);
+    CloseSocket(FListenFd);
+}
+
+bool RunningUnderWine()
+{
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 int OpenDescriptorCount()
 {
+#ifdef _WIN32
+    DWORD count = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? int(count) : -1;
+#else
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr) {
         return -1;
@@ -340,6 +482,7 @@ int OpenDescriptorCount()
     }
     ::closedir(dir);
     return count;
+#endif
 }
 
 } // namespace veltrane::test

@@ -2,19 +2,30 @@
 
 // A scriptable stand-in for the controller on 127.0.0.1, run on a thread of
 // its own so that the connection under test can block on the test thread.
-// POSIX sockets: the peer needs things Qt does not offer (a reset, a listen
-// backlog that is really full).
+// The system's own sockets (POSIX or Winsock): the peer needs things Qt does
+// not offer (a reset, a listen backlog that is really full).
 
 #include <QByteArray>
 #include <QString>
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace veltrane::test {
+
+// A socket: a SOCKET (pointer-sized, unsigned) on Windows, a descriptor
+// elsewhere.
+#ifdef _WIN32
+using PeerSocket = std::uintptr_t;
+inline constexpr PeerSocket kNoSocket = ~PeerSocket(0);
+#else
+using PeerSocket = int;
+inline constexpr PeerSocket kNoSocket = -1;
+#endif
 
 class LoopbackPeer;
 
@@ -43,7 +54,7 @@ private:
     void waitReadable();
 
     LoopbackPeer& FPeer;
-    int FFd = -1;
+    PeerSocket FFd = kNoSocket;
 };
 
 class LoopbackPeer
@@ -72,7 +83,7 @@ private:
     bool stopping();
     void run(const std::function<void(PeerClient&)>& script);
 
-    int FListenFd = -1;
+    PeerSocket FListenFd = kNoSocket;
     quint16 FPort = 0;
     std::thread FThread;
     QString FError;
@@ -98,7 +109,7 @@ public:
     quint16 Port() const { return FPort; }
 
 private:
-    int FFd = -1;
+    PeerSocket FFd = kNoSocket;
     quint16 FPort = 0;
 };
 
@@ -116,13 +127,18 @@ public:
     bool Ready() const { return FReady; }
 
 private:
-    int FListenFd = -1;
+    PeerSocket FListenFd = kNoSocket;
     quint16 FPort = 0;
     bool FReady = false;
-    std::vector<int> FFillers;
+    std::vector<PeerSocket> FFillers;
 };
 
-// Descriptors open in this process now, or -1 where it cannot be told.
+// Whether this Windows program runs under Wine, whose sockets differ from
+// Windows' in what a test can see. False elsewhere.
+bool RunningUnderWine();
+
+// Descriptors (on Windows: handles) open in this process now, or -1 where it
+// cannot be told.
 int OpenDescriptorCount();
 
 } // namespace veltrane::test

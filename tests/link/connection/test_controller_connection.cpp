@@ -186,6 +186,11 @@ void TestControllerConnection::peerLeaving()
     QCOMPARE(peer.Finish(), QString());
 
     if (noticedBySend) {
+        if (reset && veltrane::test::RunningUnderWine()) {
+            // Wine's closesocket ends a socket that lingers zero seconds with
+            // an orderly close, not a reset: the peer cannot reset here.
+            QEXPECT_FAIL("", "Wine sends no reset on an abortive close", Continue);
+        }
         QCOMPARE(FailureOf([&] { connection->SendText(u"x"_s); }),
                  Expected(sendFailure, peer.Port()));
     } else {
