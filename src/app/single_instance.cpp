@@ -2,6 +2,7 @@
 
 #include "core/timings.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
@@ -29,7 +30,17 @@ bool SingleInstance::acquire()
 {
     FLock = std::make_unique<QLockFile>(QDir::temp().filePath(FKey + u".lock"_s));
     FLock->setStaleLockTime(0); // a lock left by a crashed instance is taken over
-    if (!FLock->tryLock(kInstanceLockWaitMs)) {
+    bool locked = FLock->tryLock(kInstanceLockWaitMs);
+    // A lock left by a dead instance that had the process id this one has
+    // now looks alive to QLockFile; it cannot be ours yet, so it is stale.
+    // (Wine hands out the same few ids after every restart.) The removal
+    // fails while a live instance really holds the lock.
+    qint64 holder = 0;
+    if (!locked && FLock->getLockInfo(&holder, nullptr, nullptr) &&
+        holder == QCoreApplication::applicationPid() && FLock->removeStaleLockFile()) {
+        locked = FLock->tryLock(kInstanceLockWaitMs);
+    }
+    if (!locked) {
         QLocalSocket peer;
         peer.connectToServer(FKey);
         if (peer.waitForConnected(kInstancePeerTimeoutMs)) {
