@@ -8,6 +8,8 @@
 
 windows_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 windows_cache=${VELTRANE_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/veltrane}
+# Kept for the scripts this one starts, which may run with another HOME.
+export VELTRANE_WINDOWS_CACHE=$windows_cache
 
 # Qt for Windows: Debian's qt6-base source of the same version as the host
 # tools (moc, rcc, uic) in qt6-base-dev-tools, built with mingw-w64.
