@@ -5,6 +5,12 @@ set(CPACK_NSIS_PACKAGE_NAME "Veltrane")
 set(CPACK_NSIS_DISPLAY_NAME "Veltrane ${PROJECT_VERSION}")
 set(CPACK_NSIS_CONTACT "veltrane@example.invalid")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer, like the program: it installs into the 64-bit
+# Program Files and registry view, and runs where only 64-bit programs do
+# (Debian's wine64). CPack puts CPACK_NSIS_DEFINES at the head of the script,
+# where the target must be set; makensis's own option for it cannot be
+# passed through CPack as one argument.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Veltrane")
 # An older version is removed first, so no stale Qt files are left behind.
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
