@@ -5,6 +5,7 @@ does that and builds the Release program first):
 
     measure_polling.py --build BUILD_DIR --out OUT_DIR [--seconds 60]
                        [--speed 4] [--mean-idle 30] [--seed 1] [--launches 5]
+                       [--windows DEPLOY_DIR]
 
 1. Start-up: the program is launched --launches times, each in a new data
    directory with no controller listening. Measured from just before the exec
@@ -16,6 +17,13 @@ does that and builds the Release program first):
    the program monitors it for --seconds after a 5 s warm-up. CPU time and
    resident memory from /proc/PID every 5 s; the poll timings from the
    stand-in's record (t_ms: when a request's last byte was read).
+
+--windows measures veltrane.exe of DEPLOY_DIR under Wine instead (the prefix
+of scripts/windows-env.sh, WINE and WINEPREFIX in the environment), against
+the same Linux forecourt-sim of BUILD_DIR: its data directory is C:\corvane
+in the prefix, emptied before each launch, and it is ended as Windows asks a
+program to close (taskkill). CPU and memory are those of the program's own
+process; Wine's server process is not counted.
 
 Prints a report and writes it, with the raw figures, to OUT_DIR.
 """
@@ -82,6 +90,41 @@ def wait_for_line(log, line, deadline):
     return None
 
 
+class Program:
+    """How the program is started, where its data is and how it is ended:
+    the Linux build, or veltrane.exe under Wine."""
+
+    def __init__(self, build, windows):
+        self.windows = windows
+        if windows:
+            self.command = [os.environ["WINE"], "Z:" + str(windows.resolve() / "veltrane.exe").replace("/", "\\")]
+            self.prefix = Path(os.environ["WINEPREFIX"])
+        else:
+            self.command = [str(build / "src" / "veltrane")]
+
+    def new_data_dir(self):
+        """A fresh data directory; returns (environment, debug log path, home to remove)."""
+        home = Path(tempfile.mkdtemp(prefix="veltrane-bench-"))
+        if not self.windows:
+            return dict(os.environ, HOME=str(home)), home / "corvane" / "debug.log", home
+        data = self.prefix / "drive_c" / "corvane"
+        shutil.rmtree(data, ignore_errors=True)
+        for lock in self.prefix.glob("drive_c/users/*/Temp/veltrane-*.lock"):
+            lock.unlink()
+        return dict(os.environ), data / "debug.log", home
+
+    def start(self, env):
+        return subprocess.Popen(self.command, env=env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def stop(self, process, timeout=60):
+        if not self.windows:
+            return stop(process)
+        subprocess.run([os.environ["WINE"], "taskkill", "/im", "veltrane.exe"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return process.wait(timeout)
+
+
 def stop(process, timeout=15):
     process.send_signal(signal.SIGTERM)
     return process.wait(timeout)
@@ -105,22 +148,20 @@ def describe(values):
 def measure_startup(program, launches, report):
     report["startup"] = runs = []
     for number in range(launches):
-        home = Path(tempfile.mkdtemp(prefix="veltrane-bench-"))
-        log = home / "corvane" / "debug.log"
+        env, log, home = program.new_data_dir()
         before = tray_icons()
         start = time.monotonic()
-        process = subprocess.Popen([str(program)], env=dict(os.environ, HOME=str(home)),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        ready = wait_for_line(log, READY_LINE, start + 20)
+        process = program.start(env)
+        ready = wait_for_line(log, READY_LINE, start + 60)
         if ready is None:
             raise SystemExit(f"launch {number + 1}: the program never reached the tray")
         icon = None
-        while icon is None and time.monotonic() < start + 20:
+        while icon is None and time.monotonic() < start + 60:
             if tray_icons() - before:
                 icon = time.monotonic()
         time.sleep(max(0.0, start + 5 - time.monotonic()))
         rss, _ = rss_kib(process.pid)
-        code = stop(process)
+        code = program.stop(process)
         shutil.rmtree(home, ignore_errors=True)
         runs.append({
             "launch": number + 1,
@@ -135,8 +176,7 @@ def measure_monitoring(args, program, sim, address, port, report):
     out = args.out
     record = out / "sim.jsonl"
     record.unlink(missing_ok=True)
-    home = Path(tempfile.mkdtemp(prefix="veltrane-bench-"))
-    log = home / "corvane" / "debug.log"
+    env, log, home = program.new_data_dir()
     sim_process = subprocess.Popen(
         [str(sim), "--listen", f"{address}:{port}", "--seed", str(args.seed),
          "--speed", str(args.speed), "--mean-idle", str(args.mean_idle), "--record", str(record)],
@@ -144,11 +184,10 @@ def measure_monitoring(args, program, sim, address, port, report):
     if not sim_process.stdout.readline().startswith("LISTENING"):
         raise SystemExit(f"forecourt-sim did not listen on {address}:{port}: "
                          f"{sim_process.stderr.read()}")
-    program_process = subprocess.Popen([str(program)], env=dict(os.environ, HOME=str(home)),
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program_process = program.start(env)
     pid = program_process.pid
     try:
-        if wait_for_line(log, MONITORING_LINE, time.monotonic() + 30) is None:
+        if wait_for_line(log, MONITORING_LINE, time.monotonic() + 90) is None:
             raise SystemExit("the program did not start monitoring")
         time.sleep(5)  # warm-up: the first cycle opens the connections
         samples = []
@@ -165,7 +204,7 @@ def measure_monitoring(args, program, sim, address, port, report):
         wall = time.monotonic() - begin
         cpu = cpu_seconds(pid) - cpu_begin
     finally:
-        code = stop(program_process)
+        code = program.stop(program_process)
         stop(sim_process)
         shutil.rmtree(home, ignore_errors=True)
     report["monitoring"] = {
@@ -256,6 +295,7 @@ def analyse_record(path):
 def text_report(report):
     lines = []
     startup = report["startup"]
+    lines.append(f"program: {report['program']}")
     lines.append(f"machine: {report['machine']}; load average before: {report['load_before']}, "
                  f"after: {report['load_after']}")
     lines.append("start-up (exec to the log line / to the tray icon, idle RSS at 5 s):")
@@ -306,16 +346,19 @@ def main():
     parser.add_argument("--mean-idle", default="30")
     parser.add_argument("--seed", default="1")
     parser.add_argument("--launches", type=int, default=5)
+    parser.add_argument("--windows", type=Path, metavar="DEPLOY_DIR",
+                        help="measure veltrane.exe of DEPLOY_DIR under Wine")
     args = parser.parse_args()
     if "DISPLAY" not in os.environ:
         raise SystemExit("needs an X display with a tray host (bench/measure-polling gives one)")
     args.out.mkdir(parents=True, exist_ok=True)
-    program = args.build / "src" / "veltrane"
+    program = Program(args.build, args.windows)
     sim = args.build / "tools" / "forecourt-sim" / "forecourt-sim"
     address = cache_value(args.build, "VELTRANE_CONTROLLER_ADDRESS")
     port = cache_value(args.build, "VELTRANE_CONTROLLER_PORT")
     report = {
         "build_type": cache_value(args.build, "CMAKE_BUILD_TYPE"),
+        "program": " ".join(program.command),
         "machine": f"{os.cpu_count()} CPUs, {os.uname().release}",
         "load_before": os.getloadavg()[0],
     }
