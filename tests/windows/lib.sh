@@ -46,11 +46,18 @@ expect_started_in_tray() {
 # program still runs, opens it again and chooses the item by keys.
 quit_through_tray_menu() {
   local pid=$1 log=$2 menu= status=0 try WIDTH HEIGHT
+  # Wine may embed the icon anew (a new window) and may miss a click while
+  # busy: the icon is looked up again before each click.
   open_menu() {
+    local attempt
     menu=
-    xdotool mousemove --window "$icon" 8 8 click 3
-    wait_for 30 eval 'menu=$(xdotool search --onlyvisible --name "^Veltrane$" 2>/dev/null | head -n1); [[ -n $menu ]]' ||
-      fail "the icon's menu did not open"
+    for attempt in 1 2 3 4 5 6; do
+      icon=$(tray_icon_window) || true
+      [[ -n $icon ]] && xdotool mousemove --window "$icon" 8 8 click 3 2>/dev/null || true
+      wait_for 5 eval 'menu=$(xdotool search --onlyvisible --name "^Veltrane$" 2>/dev/null | head -n1); [[ -n $menu ]]' &&
+        break
+    done
+    [[ -n $menu ]] || fail "the icon's menu did not open"
     sleep 2
   }
   for try in 1 2 3; do
