@@ -299,15 +299,17 @@ def text_report(report):
     lines.append(f"machine: {report['machine']}; load average before: {report['load_before']}, "
                  f"after: {report['load_after']}")
     lines.append("start-up (exec to the log line / to the tray icon, idle RSS at 5 s):")
+    ms = lambda value: "none" if value is None else f"{value:.0f} ms"
+    median = lambda values: ms(statistics.median(values)) if values else "none"
     for run in startup:
-        lines.append(f"  launch {run['launch']}: log line {run['log_line_ms']:.0f} ms, tray icon "
-                     f"{run['tray_icon_ms']:.0f} ms, idle RSS {run['idle_rss_kib'] / 1024:.1f} MiB, "
+        lines.append(f"  launch {run['launch']}: log line {ms(run['log_line_ms'])}, tray icon "
+                     f"{ms(run['tray_icon_ms'])}, idle RSS {run['idle_rss_kib'] / 1024:.1f} MiB, "
                      f"exit {run['exit']}")
     warm = startup[1:] or startup
     lines.append(f"  median of launches 2..: log line "
-                 f"{statistics.median(r['log_line_ms'] for r in warm):.0f} ms, tray icon "
-                 f"{statistics.median(r['tray_icon_ms'] for r in warm):.0f} ms, idle RSS "
-                 f"{statistics.median(r['idle_rss_kib'] for r in warm) / 1024:.1f} MiB")
+                 f"{median([r['log_line_ms'] for r in warm if r['log_line_ms'] is not None])}, "
+                 f"tray icon {median([r['tray_icon_ms'] for r in warm if r['tray_icon_ms'] is not None])}"
+                 f", idle RSS {statistics.median(r['idle_rss_kib'] for r in warm) / 1024:.1f} MiB")
     m = report["monitoring"]
     r = report["record"]
     lines.append(f"monitoring: seed {m['seed']}, speed {m['speed']}, mean idle {m['mean_idle']} s, "
@@ -365,8 +367,8 @@ def main():
     measure_startup(program, args.launches, report)
     measure_monitoring(args, program, sim, address, port, report)
     report["load_after"] = os.getloadavg()[0]
-    text = text_report(report)
     (args.out / "report.json").write_text(json.dumps(report, indent=1))
+    text = text_report(report)
     (args.out / "report.txt").write_text(text + "\n")
     print(text)
     return 0
