@@ -178,11 +178,15 @@ void TestControllerConnection::peerLeaving()
 
     LoopbackPeer peer;
     peer.Serve([reset](PeerClient& client) {
+        // Only once our connect has returned: a reset that overtakes it fails
+        // the connect itself, which is not what this test is about.
+        client.WaitGo();
         client.Send("hola");
         reset ? client.Reset() : client.Close();
     });
     auto connection = ConnectionTo(peer.Port());
     connection->Connect();
+    peer.Go();
     QCOMPARE(peer.Finish(), QString());
 
     if (noticedBySend) {
