@@ -15,7 +15,8 @@ namespace forecourt_sim {
 #ifdef Q_OS_WIN
 void OnCloseMessage(QObject* owner, std::function<void()> handler);
 #else
-inline void OnCloseMessage(QObject*, std::function<void()>)
+// Nothing to keep here, so the handler is only looked at.
+inline void OnCloseMessage(QObject*, const std::function<void()>&)
 {
 }
 #endif
