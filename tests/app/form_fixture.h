@@ -103,6 +103,20 @@ public:
     qsizetype markLog() { return FMark = logLines().size(); }
     QStringList logSinceMark() const { return logLines().mid(FMark); }
 
+    // The data rows of the sale file (the header left out); none when the
+    // file cannot be read.
+    QStringList saleRows() const
+    {
+        QFile file(FFixed.saleFilePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        QStringList rows = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"));
+        rows.removeFirst(); // header
+        rows.removeLast();  // after the last CR LF
+        return rows;
+    }
+
 private:
     QTemporaryDir FDir;
     FixedValues FFixed;

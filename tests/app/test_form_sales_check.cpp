@@ -3,6 +3,7 @@
 #include "form_fixture.h"
 #include "link/controller_connection.h"
 #include "support/fake_controller.h"
+#include "support/sale_samples.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,46 +17,19 @@ using namespace Qt::StringLiterals;
 using veltrane::TForm1;
 using veltrane::testing::FakeController;
 using veltrane::testing::FormFixture;
+using veltrane::testing::Frame;
+using veltrane::testing::kSaleBody;
+using veltrane::testing::kSaleRow;
 using veltrane::testing::SampleSale;
 using A = veltrane::sim::ReplyAction;
 
 Q_DECLARE_METATYPE(veltrane::sim::ReplyAction)
-
-namespace {
-
-const QByteArray kSaleBody =
-    "2||POST|RES_GET_PUMP_SALES|||RC=OK|SA1=4711|TI1=128|DA1=20240131|STI1=143005|PM=3|HO1=1|"
-    "GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|AVGTM1=21.5|"
-    "PAY_TY1=efectivo||^";
-const QString kSaleRow =
-    u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
-    u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
-
-} // namespace
 
 class TestFormSalesCheck : public QObject
 {
     Q_OBJECT
 
 private:
-    // Data rows of the sale file (the header left out).
-    static QStringList saleRows(const FormFixture& fixture)
-    {
-        QFile file(fixture.fixed().saleFilePath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        QStringList rows = QString::fromLatin1(file.readAll()).split(u"\r\n"_s);
-        rows.removeFirst(); // header
-        rows.removeLast();  // after the last CR LF
-        return rows;
-    }
-
-    static QByteArray frame(const QByteArray& body)
-    {
-        return QByteArray::number(body.size()).rightJustified(5, '0') + "|5|" + body;
-    }
-
     static qsizetype countStartingWith(const QStringList& lines, const QString& prefix)
     {
         return std::count_if(lines.begin(), lines.end(),
@@ -75,7 +49,7 @@ private Q_SLOTS:
         QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 1);
         QCOMPARE(QString::fromLatin1(fake.requests().at(0).request),
                  u"2||POST|REQ_GET_PUMP_SALES|||PM=7|QT=1||^"_s);
-        QCOMPARE(saleRows(fixture),
+        QCOMPARE(fixture.saleRows(),
                  QStringList{u"1012,12,31/01/2024,14:30:05,7,1,4,Gasolina Regular,25,500,25,500,"
                              u"745,5,19.010,3,123.456,789,0,000,123.482,289,0,000,21.5,"
                              u"Ventas EFECTIVO,EFECTIVO"_s});
@@ -91,7 +65,7 @@ private Q_SLOTS:
 
         // The next check of the same last sale finds it recorded.
         form.CheckLastSaleForPump(7);
-        QCOMPARE(saleRows(fixture).size(), 1);
+        QCOMPARE(fixture.saleRows().size(), 1);
         QVERIFY(
             fixture.logLines().contains(u"ParseAndSaveLastSale: Venta 12 ya existe, saliendo"_s));
         QTRY_COMPARE(fake.serverEvents(u"connect"_s).size(), 1); // the connection was kept
@@ -141,8 +115,8 @@ private Q_SLOTS:
         const QString frame = QString::fromLatin1(
             u"%1|5|"_s.arg(body.size(), 5, 10, QLatin1Char('0')).toLatin1() + body);
         QCOMPARE(log.at(1), u"CheckLastSaleForPump: Respuesta recibida para bomba 4: "_s + frame);
-        QCOMPARE(saleRows(fixture).size(), 1);
-        QVERIFY(saleRows(fixture).at(0).startsWith(u"1001,1,"_s));
+        QCOMPARE(fixture.saleRows().size(), 1);
+        QVERIFY(fixture.saleRows().at(0).startsWith(u"1001,1,"_s));
     }
 
     void failureOnFirstAttemptEndsTheCheck_data()
@@ -168,10 +142,10 @@ private Q_SLOTS:
         QVERIFY2(log[1].startsWith(u"CheckLastSaleForPump: Excepción en bomba 5: "_s),
                  qPrintable(log[1]));
         QVERIFY(!form.FSalesClient->IsConnected());
-        QVERIFY(saleRows(fixture).isEmpty());
+        QVERIFY(fixture.saleRows().isEmpty());
         // The next check opens the connection again and records the sale.
         form.CheckLastSaleForPump(5);
-        QCOMPARE(saleRows(fixture).size(), 1);
+        QCOMPARE(fixture.saleRows().size(), 1);
     }
 
     void connectFailureStillCountsTheCheck()
@@ -228,8 +202,8 @@ private Q_SLOTS:
         TForm1& form = fixture.form();
         form.CheckLastSaleForPump(6);
         QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), 1);
-        QCOMPARE(saleRows(fixture).size(), 1);
-        QVERIFY(saleRows(fixture).at(0).endsWith(u",21.5,Ventas EFECTIVO,EFECTIVO"_s));
+        QCOMPARE(fixture.saleRows().size(), 1);
+        QVERIFY(fixture.saleRows().at(0).endsWith(u",21.5,Ventas EFECTIVO,EFECTIVO"_s));
     }
 
     void replyStillIncompleteAtTheEndOfTheWindowIsAskedForAgain()
@@ -248,8 +222,8 @@ private Q_SLOTS:
         QCOMPARE(
             countStartingWith(log, u"CheckLastSaleForPump: Respuesta incompleta para bomba 8 "_s),
             1);
-        QCOMPARE(saleRows(fixture).size(), 1);
-        QVERIFY(saleRows(fixture).at(0).endsWith(u",EFECTIVO"_s));
+        QCOMPARE(fixture.saleRows().size(), 1);
+        QVERIFY(fixture.saleRows().at(0).endsWith(u",EFECTIVO"_s));
     }
 
     // Every form a controller may give its replies, arriving whole, in
@@ -307,7 +281,7 @@ private Q_SLOTS:
 
         const qsizetype attempts = whole && delivery != u"cut"_s ? 1 : 2;
         QCOMPARE(fake.requests(u"REQ_GET_PUMP_SALES"_s).size(), attempts);
-        QCOMPARE(saleRows(fixture), QStringList{kSaleRow});
+        QCOMPARE(fixture.saleRows(), QStringList{kSaleRow});
         const QStringList log = fixture.logSinceMark();
         QCOMPARE(
             countStartingWith(log, u"CheckLastSaleForPump: Respuesta incompleta para bomba 3 "_s),
@@ -325,7 +299,7 @@ private Q_SLOTS:
         if (delivery == u"whole"_s) {
             fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3, {A::raw(reply), A::raw(reply)});
             form.CheckLastSaleForPump(3);
-            QCOMPARE(saleRows(fixture), QStringList{kSaleRow});
+            QCOMPARE(fixture.saleRows(), QStringList{kSaleRow});
         }
     }
 
@@ -418,7 +392,7 @@ private Q_SLOTS:
         form.CheckLastSaleForPump(1);
         form.CheckLastSaleForPump(2);
         form.CheckLastSaleForPump(1); // recorded already
-        const QStringList rows = saleRows(fixture);
+        const QStringList rows = fixture.saleRows();
         QCOMPARE(rows.size(), 2);
         QVERIFY2(rows[0].startsWith(u",7,31/01/2024,14:30:05,1,"_s), qPrintable(rows[0]));
         QVERIFY2(rows[1].startsWith(u",7,31/01/2024,14:30:05,2,"_s), qPrintable(rows[1]));
@@ -430,7 +404,7 @@ private Q_SLOTS:
     // shows the wait did not spin.
     void closeInTheMiddleOfAFrame()
     {
-        const QByteArray whole = frame(kSaleBody);
+        const QByteArray whole = Frame(kSaleBody);
         const QByteArray part = whole.left(whole.indexOf("|HO1="));
         FakeController fake;
         fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3, {A::rawThenClose(part)});
@@ -454,7 +428,7 @@ private Q_SLOTS:
             u"(recibidos %1 de %2 bytes); se juzga la respuesta como llegó"_s.arg(part.size() - 8)
                 .arg(kSaleBody.size()));
         QCOMPARE(
-            saleRows(fixture),
+            fixture.saleRows(),
             QStringList{
                 u"4711,128,31/01/2024,14:30:05,3,,,Desconocido (ID:),,,,,,0,000,,0,000,,Ventas,No Asignado"_s});
         // Spinning through the window would cost most of its 800 ms in CPU.
@@ -472,7 +446,7 @@ private Q_SLOTS:
         fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 3, {A::raw(body)});
         FormFixture fixture(fake.port());
         fixture.form().CheckLastSaleForPump(3);
-        QCOMPARE(saleRows(fixture), QStringList{kSaleRow});
+        QCOMPARE(fixture.saleRows(), QStringList{kSaleRow});
     }
 };
 

@@ -1,9 +1,9 @@
 // Product catalogue: the file's lines into the two maps, the built-in
 // products, the lookups and every log line they write.
 #include "core/failure.h"
-#include "sales/memory_log.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
+#include "support/logs.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +13,7 @@
 
 using namespace Qt::StringLiterals;
 using veltrane::sales::ProductMap;
+using veltrane::testing::MemoryLog;
 
 namespace {
 

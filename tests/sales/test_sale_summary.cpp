@@ -1,9 +1,10 @@
 // What the window is told of a recorded sale: the row's volume, amount and
 // time, only once the row is in the file.
-#include "sales/memory_log.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
+#include "support/logs.h"
+#include "support/sale_samples.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,13 +13,11 @@
 
 using namespace Qt::StringLiterals;
 using namespace veltrane;
+using testing::MemoryLog;
 
 namespace {
 
-const QString kReply =
-    u"00250|5|2||POST|RES_GET_PUMP_SALES|||RC=OK|PM=3|QT=1|SA1=4711|STI1=143005|TI1=128|"
-    u"DA1=20240131|HO1=1|GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|"
-    u"AVGTM1=21.5|PAY_TY1=efectivo||^"_s;
+const QString& kReply = testing::kSaleReply;
 
 } // namespace
 

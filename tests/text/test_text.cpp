@@ -1,5 +1,5 @@
 #include "core/failure.h"
-#include "sales/memory_log.h"
+#include "support/logs.h"
 #include "text/ansi_codepage.h"
 #include "text/text_lines.h"
 #include "text/trim.h"
@@ -12,6 +12,7 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+using veltrane::testing::MemoryLog;
 using namespace veltrane::text;
 
 Q_DECLARE_METATYPE(veltrane::text::TextEncoding)

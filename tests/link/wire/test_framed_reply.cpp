@@ -1,27 +1,16 @@
 // How much of a reply has arrived: whole by its announced body or by its
 // closing "^", and where its frame starts behind a stale tail.
 #include "link/framed_reply.h"
+#include "support/sale_samples.h"
 
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace veltrane::link;
+using veltrane::testing::Frame;
+using veltrane::testing::kSaleBody;
 
 Q_DECLARE_METATYPE(veltrane::link::FrameState)
-
-namespace {
-
-QByteArray frame(const QByteArray& body)
-{
-    return QByteArray::number(body.size()).rightJustified(5, '0') + "|5|" + body;
-}
-
-const QByteArray kSaleBody =
-    "2||POST|RES_GET_PUMP_SALES|||RC=OK|SA1=4711|TI1=128|DA1=20240131|STI1=143005|PM=3|HO1=1|"
-    "GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|AVGTM1=21.5|"
-    "PAY_TY1=efectivo||^";
-
-} // namespace
 
 class TestFramedReply : public QObject
 {
@@ -106,17 +95,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<qsizetype>("start");
         QTest::addColumn<bool>("whole");
-        QTest::newRow("a frame") << frame(kSaleBody) << qsizetype(0) << true;
+        QTest::newRow("a frame") << Frame(kSaleBody) << qsizetype(0) << true;
         QTest::newRow("a frame still arriving") << QByteArray("0023") << qsizetype(0) << false;
         QTest::newRow("no frame") << QByteArray("RES_GET_PUMP_SALES RC=OK") << qsizetype(0)
                                   << false;
         QTest::newRow("tail, then a frame")
-            << QByteArray("|PAY_TY1=EFECTIVO||^") + frame(kSaleBody) << qsizetype(20) << true;
+            << QByteArray("|PAY_TY1=EFECTIVO||^") + Frame(kSaleBody) << qsizetype(20) << true;
         // The tail's own "^" does not make the frame behind it whole.
         QTest::newRow("tail, then the start of a frame")
             << QByteArray("||^00230|5|2||PO") << qsizetype(3) << false;
         QTest::newRow("tail ending in digits joins the length: not a reply")
-            << QByteArray("|AVGTM1=21") + frame(kSaleBody) << qsizetype(8) << true;
+            << QByteArray("|AVGTM1=21") + Frame(kSaleBody) << qsizetype(8) << true;
         QTest::newRow("four digits are no length")
             << QByteArray("x0230|5|abc") << qsizetype(0) << false;
     }
