@@ -5,13 +5,15 @@
 #include "app/form_fixture.h"
 #include "core/failure.h"
 #include "monitor/pump_state_file.h"
-#include "sales/memory_log.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
+#include "support/logs.h"
+#include "support/sale_samples.h"
+#include "support/unprivileged.h"
+#include "support/visible_skip.h"
 #include "text/debug_log.h"
 #include "text/text_lines.h"
-#include "unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,19 +24,15 @@
 
 using namespace Qt::StringLiterals;
 using namespace veltrane;
+using testing::MemoryLog;
 using testing::RunUnprivileged;
 using testing::Unprivileged;
 
 namespace {
 
-const QString kReply =
-    u"00250|5|2||POST|RES_GET_PUMP_SALES|||RC=OK|PM=3|QT=1|SA1=4711|STI1=143005|TI1=128|"
-    u"DA1=20240131|HO1=1|GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|"
-    u"AVGTM1=21.5|PAY_TY1=efectivo||^"_s;
-const QString kRow = u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
-                     u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
-const QString kOtherRow = u"4700,127,30/01/2024,10:00:00,2,1,2,Diesel Regular,1,000,1,000,1,0,"
-                          u"1,0,5,000,0,000,6,000,0,000,20.0,Ventas,TARJETA"_s;
+const QString& kReply = testing::kSaleReply;
+const QString& kRow = testing::kSaleRow;
+using testing::kOtherRow;
 
 // Counts log lines; a million-line catalogue logs several million.
 class CountingLog : public LogSink
@@ -83,7 +81,7 @@ constexpr QFileDevice::Permissions kReadOnly =
 void requireUnprivileged(Unprivileged result)
 {
     if (result == Unprivileged::NotAvailable) {
-        QSKIP("cannot drop to an unprivileged user here");
+        VELTRANE_SKIP("cannot drop to an unprivileged user here");
     }
     QVERIFY(result == Unprivileged::Passed);
 }
@@ -438,5 +436,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestHostileFiles)
+VELTRANE_TEST_MAIN(TestHostileFiles)
 #include "test_hostile_files.moc"

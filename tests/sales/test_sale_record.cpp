@@ -1,10 +1,12 @@
 // Sale record file: one reply becomes one row, the file keeps its rows and its
 // encoding, a recorded sale is not recorded twice, and every way through the
 // call leaves its log lines.
-#include "sales/memory_log.h"
 #include "sales/product_catalog.h"
 #include "sales/product_map.h"
 #include "sales/sale_record.h"
+#include "support/logs.h"
+#include "support/sale_samples.h"
+#include "support/visible_skip.h"
 #include "text/text_lines.h"
 
 #include <QDir>
@@ -12,23 +14,22 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include "support/unprivileged.h"
+#endif
+
 using namespace Qt::StringLiterals;
 using namespace veltrane;
 using sales::ParseAndSaveLastSale;
+using testing::MemoryLog;
 
 Q_DECLARE_METATYPE(veltrane::text::TextEncoding)
 
 namespace {
 
-// STI1 stands ahead of TI1 on purpose: the sale number must not be read out of it.
-const QString kReply =
-    u"00250|5|2||POST|RES_GET_PUMP_SALES|||RC=OK|PM=3|QT=1|SA1=4711|STI1=143005|TI1=128|"
-    u"DA1=20240131|HO1=1|GR1=6|VO1=25.5|PU1=1.299|AM1=33.12|IV1=123456.789|FV1=123482.289|"
-    u"AVGTM1=21.5|PAY_TY1=efectivo||^"_s;
-const QString kRow = u"4711,128,31/01/2024,14:30:05,3,1,4,Gasolina Regular,25,500,25,500,1,3,"
-                     u"33,1,123.456,789,0,000,123.482,289,0,000,21.5,Ventas EFECTIVO,EFECTIVO"_s;
-const QString kOtherRow = u"4700,127,30/01/2024,10:00:00,2,1,2,Diesel Regular,1,000,1,000,1,0,"
-                          u"1,0,5,000,0,000,6,000,0,000,20.0,Ventas,TARJETA"_s;
+const QString& kReply = testing::kSaleReply;
+const QString& kRow = testing::kSaleRow;
+using testing::kOtherRow;
 
 QByteArray readBytes(const QString& path)
 {
@@ -318,36 +319,46 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("folder");
         QTest::newRow("folder in its place") << true;
+#ifndef Q_OS_WIN
+        // Windows has no read permission that QFile can take away.
         QTest::newRow("no read permission") << false;
+#endif
     }
 
     void unreadableFileKeepsItsRows()
     {
         QFETCH(bool, folder);
         const QByteArray rows = crlf({sales::SaleFileHeader(), kOtherRow});
+        // The call stops at the file it cannot read and says why.
+        const auto saveIsRefused = [&] {
+            save(kReply);
+            return FLog.lines.size() == 4 &&
+                   FLog.lines.at(1) == u"ParseAndSaveLastSale: NumVenta=128"_s &&
+                   FLog.lines.at(2).startsWith(
+                       u"ParseAndSaveLastSale: Error cargando archivo existente: No se pudo leer \""_s +
+                       FPath + u'"') &&
+                   FLog.lines.at(3) == u"=== ParseAndSaveLastSale: FIN ==="_s;
+        };
         QString inside;
         if (folder) {
             QVERIFY(QDir().mkdir(FPath));
             inside = FPath + u"/keep.txt"_s;
             writeBytes(inside, rows);
+            QVERIFY2(saveIsRefused(), qPrintable(FLog.lines.join(u'\n')));
         } else {
+#ifndef Q_OS_WIN
+            // Root reads any file: the call runs as "nobody" then, in a child.
             writeBytes(FPath, rows);
-            QVERIFY(QFile::setPermissions(FPath, QFileDevice::WriteOwner));
-            QFile probe(FPath);
-            if (probe.open(QIODevice::ReadOnly)) {
-                QFile::setPermissions(FPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-                QSKIP("Permissions do not deny reading here (running as root)");
+            testing::OpenToEveryone(FDir.path());
+            QVERIFY(
+                QFile::setPermissions(FPath, QFileDevice::WriteOwner | QFileDevice::WriteOther));
+            const testing::Unprivileged result = testing::RunUnprivileged(saveIsRefused);
+            if (result == testing::Unprivileged::NotAvailable) {
+                VELTRANE_SKIP("cannot drop to an unprivileged user here");
             }
+            QVERIFY2(result == testing::Unprivileged::Passed, qPrintable(FLog.lines.join(u'\n')));
+#endif
         }
-        save(kReply);
-        QCOMPARE(FLog.lines.size(), 4);
-        QCOMPARE(FLog.lines.at(1), u"ParseAndSaveLastSale: NumVenta=128"_s);
-        QVERIFY2(
-            FLog.lines.at(2).startsWith(
-                u"ParseAndSaveLastSale: Error cargando archivo existente: No se pudo leer \""_s +
-                FPath + u'"'),
-            qPrintable(FLog.lines.at(2)));
-        QCOMPARE(FLog.lines.at(3), u"=== ParseAndSaveLastSale: FIN ==="_s);
         if (folder) {
             QVERIFY(QFileInfo(FPath).isDir());
             QCOMPARE(readBytes(inside), rows);
@@ -450,5 +461,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSaleRecord)
+VELTRANE_GUILESS_TEST_MAIN(TestSaleRecord)
 #include "test_sale_record.moc"
