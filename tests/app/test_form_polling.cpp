@@ -311,7 +311,18 @@ private Q_SLOTS:
         QCOMPARE(form.surtidor1->text(), u"CALLING"_s);
         QCOMPARE(form.FAuthSentCount[1], 1);
         QVERIFY(authorized(fake).isEmpty());
-        form.StartMonitoring(); // already active: nothing, not even a line
+        // Already active: nothing, not even a line; the cycle and the pool
+        // go on as they were, and the timers the test holds still stay so.
+        fixture.markLog();
+        form.StartMonitoring();
+        QVERIFY(fixture.logSinceMark().isEmpty());
+        QVERIFY(form.FMonitoringActive);
+        QCOMPARE(form.FCurrentPump, 2);
+        QCOMPARE(form.FClientIndex, slot % 4 + 1);
+        QVERIFY(!form.Timer1->isActive() && !form.Timer2->isActive());
+        QCOMPARE(polledPumps(fake), QStringList{u"001"_s});
+        form.Timer1Timer();
+        QCOMPARE(polledPumps(fake), (QStringList{u"001"_s, u"002"_s}));
         form.Button3Click();
         fixture.markLog();
         form.StopMonitoring(); // already stopped
