@@ -81,6 +81,7 @@ private Q_SLOTS:
     void waitEndsEarly();
     void discardDropsLateData();
     void receivedDataNeverWaits();
+    void heldDataIsBounded();
     void sendOnClosedConnectionFails_data();
     void sendOnClosedConnectionFails();
     void wireEncoding_data();
@@ -383,6 +384,52 @@ void TestControllerConnection::receivedDataNeverWaits()
     QVERIFY(!connection->HasReceivedData());
     QCOMPARE(connection->TakeReceivedText(), QString());
     peer.Go();
+}
+
+// A controller that never stops sending: the connection holds the first
+// kMaxHeldBytes and at most one more pass of the socket (64 reads of 64 KiB),
+// however often it is asked to wait, and what it holds is what came first.
+void TestControllerConnection::heldDataIsBounded()
+{
+    constexpr qsizetype kMiB = 1024 * 1024;
+    constexpr qsizetype kLimit = qsizetype(ControllerConnection::kMaxHeldBytes);
+    constexpr qsizetype kOnePass = 4 * kMiB;
+    constexpr int kChunks = 48; // 48 MiB: far more than the bound, never all taken
+    LoopbackPeer peer;
+    peer.Serve([](PeerClient& client) {
+        for (int i = 0; i < kChunks; ++i) {
+            client.Send(QByteArray(kMiB, char('a' + i % 26)));
+        }
+        client.Done();
+    });
+    auto connection = ConnectionTo(peer.Port(), 50);
+    connection->Connect();
+    // No timing is asserted: each wait ends at its read time-out at the latest.
+    while (connection->PeekReceivedBytes().size() < kLimit) {
+        connection->WaitForWholeReply(QDeadlineTimer(200));
+        QVERIFY(connection->IsConnected());
+    }
+    // The peer goes on sending; the connection takes nothing more.
+    for (int i = 0; i < 20; ++i) {
+        connection->WaitForWholeReply(QDeadlineTimer(100));
+        connection->WaitForData(100);
+        QVERIFY(connection->IsConnected());
+        QVERIFY(connection->HasReceivedData());
+    }
+    const QByteArray held = connection->PeekReceivedBytes();
+    qInfo("held %lld bytes", static_cast<long long>(held.size()));
+    QVERIFY2(held.size() <= kLimit + kOnePass, qPrintable(QString::number(held.size())));
+    QCOMPARE(held.first(kMiB), QByteArray(kMiB, 'a'));
+    QCOMPARE(held.sliced(7 * kMiB, kMiB), QByteArray(kMiB, 'h'));
+    // Taking it makes room: the stream is read on where it stopped.
+    QCOMPARE(connection->TakeReceivedText().size(), held.size());
+    connection->WaitForData(kForever);
+    const QByteArray next = connection->PeekReceivedBytes();
+    QVERIFY(!next.isEmpty());
+    QCOMPARE(next.front(), char('a' + int(held.size() / kMiB) % 26));
+    // Our close leaves the peer's send with nowhere to go: it fails and ends.
+    connection->Disconnect();
+    peer.Finish();
 }
 
 void TestControllerConnection::sendOnClosedConnectionFails_data()
