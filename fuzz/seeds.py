@@ -24,6 +24,9 @@ NO_SALE = (b"2||POST|RES_GET_PUMP_SALES|||RC=OK|SA1=|TI1=|DA1=|STI1=|PM=7|HO1=|G
 STATUS = b"2||POST|RES_PUMP_STATUS|||RC=OK|PM=005|PS=CALLING||^"
 HIGH = b"2||POST|RES_PUMP_STATUS|||RC=OK|PM=005|PS=CAL\xf1ING||^"
 ERROR = b"2||POST|RES_STOP|||RC=ERR_PUMP|PM=021|MSG=surtidor invalido: 021||^"
+# Keys inside other fields, ahead of the real ones or alone: never read.
+KEYS_INSIDE = (b"2||POST|RES_GET_PUMP_SALES|||RC=OK|MSG=xSA1=9 TI1=8|OPE1=PM=4|NOTE=GR1=6|"
+               b"SA1=100001|TI1=1|PM=5||^")
 REPLIES = {
     "sale": frame(SALE),
     "sale_sti_first": frame(STI_FIRST),
@@ -33,6 +36,7 @@ REPLIES = {
     "status_high_byte": frame(HIGH),
     "status_at_end": b"PS=IDLE\r\n",
     "error": frame(ERROR),
+    "keys_inside_fields": frame(KEYS_INSIDE),
     "split_first_piece": frame(SALE)[:60],
 }
 HEADER = (b"ID Venta,# de Venta,Fecha de Fin,Hora de Fin,Surtidor,Manguera,ID Producto,"
