@@ -26,84 +26,16 @@ runs in a data directory that is not new).
 
 import argparse
 import collections
-import decimal
 import json
 import re
 import sys
 from pathlib import Path
 
-HEADER = ("ID Venta,# de Venta,Fecha de Fin,Hora de Fin,Surtidor,Manguera,ID Producto,"
-          "Combustible,Volumen,Vol Compensado,PPU,Monto,Totaliz. Inicial,TC Inicial,"
-          "Volumen Final,TC Final,Temp media,Tipo de Venta,Tipo de Pago")
-COLUMNS = HEADER.split(",")
-
-# The program's built-in catalogue: controller code -> (system id, name).
-CATALOGUE = {
-    "3": ("3", "Gasolina Excellium"),
-    "6": ("4", "Gasolina Regular"),
-    "7": ("2", "Diesel Regular"),
-    "8": ("5", "Diesel Excellium"),
-    "9": ("6", "Gasolina Racing X"),
-}
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
+from sale_oracle import COLUMNS, HEADER, sale_columns  # noqa: E402
 
 MAX_AUTHORIZATIONS = 3
 EXPECTED_REQUESTS = {"REQ_PUMP_STATUS", "REQ_GET_PUMP_SALES", "REQ_AUTHORIZE"}
-NUMBER = re.compile(r" *[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)? *")
-
-
-def format_decimal(text, decimals):
-    """The sale file's number style: "." between thousands, "," decimal mark,
-    3 or 1 decimals; the double's value cut to 18 significant digits (ties to
-    even), then rounded half away from zero. Not a number: unchanged."""
-    if not NUMBER.fullmatch(text):
-        return text
-    places = 3 if decimals == 3 else 1
-    exact = decimal.Decimal(float(text))
-    with decimal.localcontext() as context:
-        context.prec = 18
-        context.rounding = decimal.ROUND_HALF_EVEN
-        value = +exact
-    value = value.quantize(decimal.Decimal(1).scaleb(-places), rounding=decimal.ROUND_HALF_UP)
-    negative = value < 0
-    digits = f"{abs(value):.{places}f}"
-    integer, fraction = digits.split(".")
-    grouped = f"{int(integer):,}".replace(",", ".")
-    return ("-" if negative else "") + grouped + "," + fraction
-
-
-def reshape_date(da1):
-    return f"{da1[6:8]}/{da1[4:6]}/{da1[0:4]}" if len(da1) == 8 else da1
-
-
-def reshape_time(sti1):
-    return f"{sti1[0:2]}:{sti1[2:4]}:{sti1[4:6]}" if len(sti1) == 6 else sti1
-
-
-def payment_types(pay_ty1):
-    """("Tipo de Venta", "Tipo de Pago")"""
-    p = pay_ty1.strip("".join(chr(c) for c in range(33)))
-    if p in ("", "0"):
-        return "Ventas", "No Asignado"
-    if p.isascii() and p.upper() == "EFECTIVO":
-        return "Ventas EFECTIVO", "EFECTIVO"
-    return "Ventas", p
-
-
-def expected_columns(sale):
-    # One byte per character on the wire; the program reads a byte above 127
-    # as U+FFFD, which the ANSI file holds as "?".
-    field = lambda key: "".join(c if ord(c) < 128 else "?" for c in sale.get(key, ""))
-    code = field("GR1")
-    product_id, name = CATALOGUE.get(code, (code, f"Desconocido (ID:{code})"))
-    tipo_venta, tipo_pago = payment_types(field("PAY_TY1"))
-    volume = format_decimal(field("VO1"), 3)
-    return [
-        field("SA1"), field("TI1"), reshape_date(field("DA1")), reshape_time(field("STI1")),
-        field("PM"), field("HO1"), product_id, name, volume, volume,
-        format_decimal(field("PU1"), 1), format_decimal(field("AM1"), 1),
-        format_decimal(field("IV1"), 3), "0,000", format_decimal(field("FV1"), 3), "0,000",
-        field("AVGTM1"), tipo_venta, tipo_pago,
-    ]
 
 
 # A data row split back into its 19 columns: the numbers of columns 9-16 hold
@@ -194,7 +126,7 @@ def check_sales(check, entries, data_dir, skip_rows):
     elif sales:
         check.fail("sale.txt is missing although the controller served sales")
 
-    expected = {sa1: ",".join(expected_columns(sale)) for sa1, sale in sales.items()}
+    expected = {sa1: ",".join(sale_columns(sale)) for sa1, sale in sales.items()}
     count = collections.Counter(rows)
     for sa1, row in expected.items():
         if count[row] == 0 and sa1 in owed:
@@ -202,7 +134,7 @@ def check_sales(check, entries, data_dir, skip_rows):
             detail = ""
             if near:
                 got = split_row(near[0])
-                want = expected_columns(sales[sa1])
+                want = sale_columns(sales[sa1])
                 if got is None:
                     detail = f"; row with that ID cannot be split into 19 columns: {near[0]}"
                 else:

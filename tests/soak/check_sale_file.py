@@ -13,9 +13,9 @@ import pathlib
 import re
 import sys
 
-HEADER = ("ID Venta,# de Venta,Fecha de Fin,Hora de Fin,Surtidor,Manguera,ID Producto,"
-          "Combustible,Volumen,Vol Compensado,PPU,Monto,Totaliz. Inicial,TC Inicial,"
-          "Volumen Final,TC Final,Temp media,Tipo de Venta,Tipo de Pago")
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from sale_oracle import HEADER  # noqa: E402
+
 N = r"-?\d{1,3}(?:\.\d{3})*"
 ROW = re.compile(
     r"^\d+,\d+,\d\d/\d\d/\d{4},\d\d:\d\d:\d\d,\d+,\d+,[^,]+,[^,]+,"

@@ -8,7 +8,8 @@ Checks (each failure is listed and the exit code is 1):
   stand-in stopped;
 - after every controller restart, status and sales requests resumed;
 - every sale served in a whole, valid reply that reached the program inside
-  its wait is in sale.txt exactly once, with the columns the reply gives;
+  its wait is in sale.txt exactly once, with the columns the reply gives, and
+  there were at least --min-sales such sales;
 - every row of sale.txt is a sale the stand-in served, with those columns
   (or the columns of the part of a reply that arrived before the stand-in
   dropped the connection: the program takes such a reply as it came); no
@@ -18,26 +19,19 @@ Checks (each failure is listed and the exit code is 1):
   the warm-up (both reported).
 
 The row is rebuilt from the reply bytes the way the program reads them
-(7-bit ASCII, bytes above 127 as U+FFFD, written as "?" in Windows-1252).
+(7-bit ASCII, bytes above 127 as U+FFFD, written as "?" in Windows-1252;
+tests/support/sale_oracle.py).
 """
 import argparse
 import collections
 import csv
-import decimal
 import json
 import pathlib
 import sys
 
-HEADER = ("ID Venta,# de Venta,Fecha de Fin,Hora de Fin,Surtidor,Manguera,ID Producto,"
-          "Combustible,Volumen,Vol Compensado,PPU,Monto,Totaliz. Inicial,TC Inicial,"
-          "Volumen Final,TC Final,Temp media,Tipo de Venta,Tipo de Pago")
-BUILT_IN = {  # code: (name, system identifier)
-    "3": ("Gasolina Excellium", "3"),
-    "6": ("Gasolina Regular", "4"),
-    "7": ("Diesel Regular", "2"),
-    "8": ("Diesel Excellium", "5"),
-    "9": ("Gasolina Racing X", "6"),
-}
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from sale_oracle import HEADER, ansi, reply_fields, sale_row  # noqa: E402
+
 SALES_PAUSE_MS = 150
 SALES_WAIT_MS = 800
 # The stand-in stamps a request when its last byte is read, a moment after
@@ -46,77 +40,11 @@ SALES_WAIT_MS = 800
 WINDOW_MARGIN_MS = 60
 
 
-def field(reply, key):
-    """The value after key= where a field starts, as the program reads it."""
-    needle = key + "="
-    start = 0
-    while True:
-        at = reply.find(needle, start)
-        if at < 0:
-            return ""
-        if at == 0 or reply[at - 1] == "|":
-            rest = reply[at + len(needle):]
-            bar = rest.find("|")
-            value = rest if bar < 0 else rest[:bar]
-            return value.replace("\r", "").replace("\n", "")
-        start = at + 1
-
-
-def format_decimal(text, decimals):
-    """The sale file's number style for the numbers the stand-in writes."""
-    places = 3 if decimals == 3 else 1
-    stripped = text.strip(" ")
-    try:
-        if not stripped or any(c not in "0123456789.+-eE" for c in stripped):
-            return text
-        value = float(stripped)
-    except ValueError:
-        return text
-    if abs(value) >= 1e18:
-        return text
-    exact = decimal.Decimal(value)
-    ctx = decimal.Context(prec=18, rounding=decimal.ROUND_HALF_EVEN)
-    cut = ctx.plus(exact)
-    rounded = cut.quantize(decimal.Decimal(1).scaleb(-places), rounding=decimal.ROUND_HALF_UP)
-    negative = rounded < 0 and rounded != 0
-    digits = f"{abs(rounded):.{places}f}"
-    integer, fraction = digits.split(".")
-    groups = []
-    while len(integer) > 3:
-        groups.insert(0, integer[-3:])
-        integer = integer[:-3]
-    groups.insert(0, integer)
-    return ("-" if negative else "") + ".".join(groups) + "," + fraction
-
-
-def payment(pay_ty1):
-    p = "".join(pay_ty1).strip("".join(chr(c) for c in range(33)))
-    if p in ("", "0"):
-        return "No Asignado", "Ventas"
-    if p.upper() == "EFECTIVO" and p.isascii():
-        return "EFECTIVO", "Ventas EFECTIVO"
-    return p, "Ventas"
-
-
 def expected_row(reply_bytes_text):
-    """The row the program writes for a reply (record text: byte n = U+00nn)."""
-    reply = "".join(c if ord(c) < 128 else "\ufffd" for c in reply_bytes_text)
-    f = {k: field(reply, k) for k in ("SA1", "TI1", "DA1", "STI1", "PM", "HO1", "GR1", "VO1",
-                                      "PU1", "AM1", "IV1", "FV1", "AVGTM1", "PAY_TY1")}
-    da1, sti1 = f["DA1"], f["STI1"]
-    date = f"{da1[6:8]}/{da1[4:6]}/{da1[0:4]}" if len(da1) == 8 else da1
-    time = f"{sti1[0:2]}:{sti1[2:4]}:{sti1[4:6]}" if len(sti1) == 6 else sti1
-    name, ident = BUILT_IN.get(f["GR1"], (f"Desconocido (ID:{f['GR1']})", f["GR1"]))
-    tipo_pago, tipo_venta = payment(f["PAY_TY1"])
-    columns = [f["SA1"], f["TI1"], date, time, f["PM"], f["HO1"], ident, name,
-               format_decimal(f["VO1"], 3), format_decimal(f["VO1"], 3),
-               format_decimal(f["PU1"], 1), format_decimal(f["AM1"], 1),
-               format_decimal(f["IV1"], 3), "0,000", format_decimal(f["FV1"], 3), "0,000",
-               f["AVGTM1"], tipo_venta, tipo_pago]
-    row = ",".join(columns)
-    # The file is Windows-1252: U+FFFD has no place there and becomes "?".
-    key = tuple(v.replace("\ufffd", "?") for v in (f["SA1"], f["TI1"], f["PM"]))
-    return row.replace("\ufffd", "?"), key
+    """The row the program writes for a reply (record text: byte n = U+00nn),
+    and the sale's (SA1, TI1, PM) as the row holds them."""
+    f = reply_fields(reply_bytes_text)
+    return sale_row(f), tuple(ansi(f[k]) for k in ("SA1", "TI1", "PM"))
 
 
 def read_lines(path):
@@ -136,6 +64,9 @@ def main():
     ap.add_argument("--program-exit", default="0")
     ap.add_argument("--seconds", type=float, default=0)
     ap.add_argument("--report", type=pathlib.Path)
+    ap.add_argument("--min-sales", type=int, default=1,
+                    help="fail unless at least this many sales were served whole in time "
+                         "(those that must be in sale.txt): no loss means nothing then")
     ap.add_argument("--max-growth-kib", type=int, default=8192,
                     help="allowed growth of resident memory after the warm-up "
                          "(negative: report only)")
@@ -217,7 +148,7 @@ def main():
             uncertain += 1
             continue
         sale_key = (e["sale"]["SA1"], e["sale"]["TI1"], e["sale"]["PM"])
-        sale_key = tuple("".join(c if ord(c) < 128 else "?" for c in v) for v in sale_key)
+        sale_key = tuple(ansi(v) for v in sale_key)
         if key != sale_key:
             failures.append(f"record: reply {key} but sale {sale_key} in exchange {e['id']}")
         must.setdefault(key, e)
@@ -247,6 +178,9 @@ def main():
     for key in lost:
         failures.append(f"sale lost: {key}, served whole in exchange {must[key]['id']} "
                         f"at {must[key]['t_ms']} ms")
+    if len(must) < args.min_sales:
+        failures.append(f"only {len(must)} sales served whole in time, at least "
+                        f"{args.min_sales} expected")
 
     state_path = args.data / "estsur.txt"
     state_lines = read_lines(state_path) if state_path.exists() else []
