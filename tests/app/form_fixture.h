@@ -9,7 +9,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -19,17 +19,24 @@
 namespace veltrane::testing {
 
 // A loopback port with nothing listening on it: connects are refused at once.
-inline quint16 UnusedPort()
+// The port stays bound (never listening) while this lives, so that nothing
+// else can take it between the test choosing it and the window connecting.
+class RefusingPort
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
+public:
+    RefusingPort() { FSocket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress); }
+    quint16 port() const { return FSocket.localPort(); }
+
+private:
+    QTcpSocket FSocket;
+};
 
 class FormFixture
 {
 public:
-    explicit FormFixture(quint16 port = UnusedPort())
+    // On a port where nothing listens.
+    FormFixture() : FormFixture(0) { FFixed.controllerPort = FRefusing.port(); }
+    explicit FormFixture(quint16 port)
     {
         FFixed.dataDirectory = FDir.filePath(QStringLiteral("corvane"));
         FFixed.controllerAddress = QStringLiteral("127.0.0.1");
@@ -118,6 +125,7 @@ public:
     }
 
 private:
+    RefusingPort FRefusing;
     QTemporaryDir FDir;
     FixedValues FFixed;
     std::unique_ptr<TForm1> FForm;

@@ -353,7 +353,8 @@ private Q_SLOTS:
             stopper.engine = &engine;
             engine.addSink(&stopper);
         });
-        FormFixture fixture(goneAt == 0 ? veltrane::testing::UnusedPort() : fake.port());
+        veltrane::testing::RefusingPort refusing;
+        FormFixture fixture(goneAt == 0 ? refusing.port() : fake.port());
         TForm1& form = fixture.form();
         QDateTime now = kStart;
         form.FReplyWatch.SetClock([&now] { return now; });

@@ -443,7 +443,8 @@ private Q_SLOTS:
         fake.scriptStatuses(2, {u"CALLING"_s});
         FormFixture fixture(fake.port());
         TForm1& form = fixture.form();
-        form.TCPClient->SetPort(veltrane::testing::UnusedPort());
+        veltrane::testing::RefusingPort refusing;
+        form.TCPClient->SetPort(refusing.port());
         startMonitoring(form);
         fixture.markLog();
         form.PollPumpStatus(2);
