@@ -159,7 +159,9 @@ private Q_SLOTS:
     void lateReplyIsLoggedWithTheNextCommand()
     {
         FakeController fake;
-        fake.scriptReplies(u"REQ_STOP"_s, 0, {A::delayed(400)});
+        // Far past the command's 100 ms pause, so that a window thread held up
+        // on a loaded machine still takes its reply before this one comes.
+        fake.scriptReplies(u"REQ_STOP"_s, 0, {A::delayed(2000)});
         FormFixture fixture(fake.port());
         TForm1& form = fixture.form();
         form.Edit1->setText(u"3"_s);

@@ -185,11 +185,12 @@ private Q_SLOTS:
 
     void lateReplyDoesNotReachTheNextPump()
     {
-        // Pump 8 answers after the window; the reply stays on its connection
-        // and is dropped before that connection's next request.
+        // Pump 8 answers after the window (50 + 500 ms), late by far more than a
+        // loaded machine holds the window's thread up; the reply stays on its
+        // connection and is dropped before that connection's next request.
         FakeController fake;
         fake.scriptStatuses(8, {u"CLOSED"_s});
-        fake.scriptReplies(u"REQ_PUMP_STATUS"_s, 8, {A::delayed(700)});
+        fake.scriptReplies(u"REQ_PUMP_STATUS"_s, 8, {A::delayed(2500)});
         FormFixture fixture(fake.port());
         TForm1& form = fixture.form();
         startMonitoring(form);
