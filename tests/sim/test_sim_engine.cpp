@@ -691,19 +691,21 @@ void TestSimEngine::faultsOnlyWhereAsked()
 
 void TestSimEngine::refuseForAWhile()
 {
+    // Each step below has two seconds to fall in its phase (open, refused,
+    // open again), so a loaded machine does not make it miss one.
     FakeController fake(withFaults([](FaultSettings& f) {
-        f.refuseEveryMs = 600;
-        f.refuseForMs = 200;
+        f.refuseEveryMs = 4000;
+        f.refuseForMs = 2000;
     }));
     WireClient before;
     QVERIFY(before.open(fake.port()));
-    QVERIFY(fake.waitForServerEvent(u"refuse_start"_s));
+    QVERIFY(fake.waitForServerEvent(u"refuse_start"_s, 10000));
     WireClient refused;
     QVERIFY(!refused.open(fake.port()));
     QCOMPARE(refused.socket().error(), QAbstractSocket::ConnectionRefusedError);
     // A connection made before the refusal goes on working.
     QCOMPARE(before.roundTrip(kStatus7), kIdle7);
-    QVERIFY(fake.waitForServerEvent(u"refuse_end"_s));
+    QVERIFY(fake.waitForServerEvent(u"refuse_end"_s, 10000));
     WireClient after;
     QVERIFY(after.open(fake.port()));
     QCOMPARE(after.roundTrip(kStatus7), kIdle7);
@@ -711,14 +713,16 @@ void TestSimEngine::refuseForAWhile()
 
 void TestSimEngine::restartDropsAndRefuses()
 {
+    // Three seconds to open and ask before the restart, and three to be
+    // refused after it: room enough on a loaded machine.
     FakeController fake(withFaults([](FaultSettings& f) {
-        f.restartEveryMs = 300;
-        f.restartDownMs = 800;
+        f.restartEveryMs = 3000;
+        f.restartDownMs = 3000;
     }));
     WireClient client;
     QVERIFY(client.open(fake.port()));
     QCOMPARE(client.roundTrip(kStatus7), kIdle7);
-    client.readUntilClosed(5000);
+    client.readUntilClosed(10000);
     QCOMPARE(client.socket().state(), QAbstractSocket::UnconnectedState);
     QVERIFY(fake.waitForServerEvent(u"restart"_s));
     WireClient during;
