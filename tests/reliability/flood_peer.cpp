@@ -63,10 +63,15 @@ void FloodPeer::flood(int fd)
         }
         break;
     }
-    bool prefixSent = false;
+    // The prefix goes out in one write with the first filler: sent apart, a
+    // peer thread held up between the two on a loaded machine lets the
+    // program find the prefix alone.
+    QByteArray first = FPrefix;
+    first.append(FFiller);
+    bool firstSent = false;
     while (!FStop) {
-        const QByteArray& chunk = prefixSent ? FFiller : FPrefix;
-        prefixSent = true;
+        const QByteArray& chunk = firstSent ? FFiller : first;
+        firstSent = true;
         qsizetype offset = 0;
         while (offset < chunk.size() && !FStop) {
             pollfd p{fd, POLLOUT, 0};
