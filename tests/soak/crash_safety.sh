@@ -9,7 +9,8 @@
 # directory. At the end one more run must record a sale on top of it all.
 #
 # Usage: crash_safety.sh [--kills N] [--rows N] [--out DIR] VELTRANE FORECOURT_SIM
-# Uses the controller's fixed port 127.0.0.1:3011. Without a display it runs
+# Uses the controller's fixed port 127.0.0.1:3011: run it under
+# scripts/private-network, as the suite does. Without a display it runs
 # itself under tests/e2e/with-desktop.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -10,9 +10,11 @@
 #   --seconds  length of the run (default 600)
 #   --out      keep the record, data files, memory samples and report there
 #              (default: a temporary directory, removed on success)
-# The program uses the controller's fixed port 127.0.0.1:3011, so nothing else
-# may listen there. Without a display the script runs itself under
-# tests/e2e/with-desktop (Xvfb + a tray host).
+# The program uses the controller's fixed port 127.0.0.1:3011: run it in a
+# network namespace of its own (scripts/private-network tests/soak/soak.sh ...,
+# as the suite does), so nothing else on the machine is met there. Without a
+# display the script runs itself under tests/e2e/with-desktop (Xvfb + a tray
+# host).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
