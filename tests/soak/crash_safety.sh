@@ -8,7 +8,10 @@
 # CR LF after the last line, and no temporary file left in the data
 # directory. At the end one more run must record a sale on top of it all.
 #
-# Usage: crash_safety.sh [--kills N] [--rows N] [--out DIR] VELTRANE FORECOURT_SIM
+# Usage: crash_safety.sh [--kills N] [--rows N] [--out DIR] [--seed N] VELTRANE FORECOURT_SIM
+#   --seed  draws the kill moments (default: a random one); printed, so that a
+#           run's draws can be repeated (the moments themselves follow the
+#           machine's timing)
 # Uses the controller's fixed port 127.0.0.1:3011: run it under
 # scripts/private-network, as the suite does. Without a display it runs
 # itself under tests/e2e/with-desktop.
@@ -18,11 +21,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 kills=30
 rows=100000
 out=
+seed=$((RANDOM * 32768 + RANDOM))
 while (($#)); do
   case $1 in
     --kills) kills=$2; shift 2 ;;
     --rows) rows=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
     -*) echo "crash_safety.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
@@ -33,9 +38,11 @@ sim=$(realpath "$2")
 
 if [[ -z ${CRASH_ON_DESKTOP:-} ]]; then
   export CRASH_ON_DESKTOP=1
-  exec "$here/../e2e/with-desktop" "$0" --kills "$kills" --rows "$rows" ${out:+--out "$out"} \
-    "$program" "$sim"
+  exec "$here/../e2e/with-desktop" "$0" --kills "$kills" --rows "$rows" --seed "$seed" \
+    ${out:+--out "$out"} "$program" "$sim"
 fi
+echo "crash: $kills kills, seed $seed"
+RANDOM=$seed
 
 keep=1
 if [[ -z $out ]]; then
