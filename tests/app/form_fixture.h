@@ -24,7 +24,12 @@ namespace veltrane::testing {
 class RefusingPort
 {
 public:
-    RefusingPort() { FSocket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress); }
+    RefusingPort()
+    {
+        if (!FSocket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress)) {
+            qFatal("RefusingPort: %s", qPrintable(FSocket.errorString()));
+        }
+    }
     quint16 port() const { return FSocket.localPort(); }
 
 private:
