@@ -2,6 +2,7 @@
 // the row that reaches the sale file.
 #include "form_fixture.h"
 #include "link/controller_connection.h"
+#include "link/wire.h"
 #include "support/fake_controller.h"
 #include "support/sale_samples.h"
 
@@ -30,6 +31,17 @@ class TestFormSalesCheck : public QObject
     Q_OBJECT
 
 private:
+    // The bytes of the stand-in's reply to a sales request for this sale.
+    static QByteArray servedReply(int pump, const veltrane::sim::Sale& sale)
+    {
+        FakeController probe;
+        probe.scriptSales(pump, {sale});
+        veltrane::link::ControllerConnection client(probe.host(), probe.port());
+        client.Connect();
+        client.SendText(veltrane::link::BuildPumpSalesRequest(pump));
+        return probe.waitForExchanges(1) ? probe.exchanges().at(0).reply : QByteArray();
+    }
+
     static qsizetype countStartingWith(const QStringList& lines, const QString& prefix)
     {
         return std::count_if(lines.begin(), lines.end(),
@@ -210,9 +222,14 @@ private Q_SLOTS:
     {
         FakeController fake;
         fake.scriptSales(8, {SampleSale(8, 4)});
-        // The second half comes long after the 800 ms window: the attempt fails,
-        // the second attempt gets the whole reply.
-        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 8, {A::split(2, 1500)});
+        // The second half comes only after the 800 ms window, once the second
+        // request is out, just ahead of the whole reply: the attempt fails, the
+        // second gets the late tail and the whole reply. Tied to the request,
+        // not to a pause, so that no load can move it into either window.
+        const QByteArray whole = servedReply(8, SampleSale(8, 4));
+        const qsizetype half = whole.size() / 2;
+        fake.scriptReplies(u"REQ_GET_PUMP_SALES"_s, 8,
+                           {A::raw(whole.left(half)), A::raw(whole.mid(half) + whole)});
         FormFixture fixture(fake.port());
         TForm1& form = fixture.form();
         fixture.markLog();
