@@ -42,15 +42,7 @@ record=$work/sim.jsonl
 program_pid=
 sim_pid=
 finish() {
-  local status=$?
-  [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null || true
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  if ((status == 0)); then
-    rm -rf "$work"
-  else
-    echo "seed $seed; the run's files are kept in $work" >&2
-  fi
+  end_run "$?" "$work" "seed $seed; " "$program_pid" "$sim_pid"
 }
 trap finish EXIT
 
@@ -78,22 +70,13 @@ wait_for 150 eval '(($(count_sales_checks) >= sales_checks))' ||
 kill -0 "$program_pid" 2>/dev/null || fail "the program ended by itself"
 
 kill -TERM "$program_pid"
-wait_for 15 eval '! kill -0 "$program_pid" 2>/dev/null' || fail "SIGTERM did not end the program"
-status=0
-wait "$program_pid" || status=$?
+expect_ended 15 "$program_pid" SIGTERM "the program"
 program_pid=
-((status == 0)) || fail "the program exited with $status"
-# The shutdown: monitoring stopped (pump states saved, pool freed) after the
-# closing banner.
-shutdown=$(log_lines "$log" | sed -n '/^=== APLICACIÓN CERRANDO ===$/,$p')
-grep -qxF "Monitoreo detenido" <<<"$shutdown" && [[ $(tail -n 1 <<<"$shutdown") == "Pool de clientes liberado" ]] ||
-  fail "unexpected shutdown lines: $shutdown"
+expect_shutdown_lines "$log" monitoring
 
 kill -TERM "$sim_pid"
-status=0
-wait "$sim_pid" || status=$?
+expect_ended 15 "$sim_pid" SIGTERM forecourt-sim
 sim_pid=
-((status == 0)) || fail "forecourt-sim exited with $status"
 
 python3 "$here/check_run.py" --record "$record" --data-dir "$home/corvane" \
   --min-sales "$min_sales" --min-authorizations 3 || fail "the program's files disagree with the record"

@@ -25,15 +25,7 @@ sales=$home/corvane/sale.txt
 program_pid=
 sim_pid=
 finish() {
-  local status=$?
-  [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null || true
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  if ((status == 0)); then
-    rm -rf "$work"
-  else
-    echo "the run's files are kept in $work" >&2
-  fi
+  end_run "$?" "$work" "" "$program_pid" "$sim_pid"
 }
 trap finish EXIT
 
@@ -146,10 +138,7 @@ wait_for 10 eval '[[ $(all_states) != *CLOSED* ]]' || fail "pumps still closed: 
 shot window-reopened.png
 
 kill -TERM "$program_pid"
-wait_for 15 eval '! kill -0 "$program_pid" 2>/dev/null' || fail "SIGTERM did not end the program"
-status=0
-wait "$program_pid" || status=$?
+expect_ended 15 "$program_pid" SIGTERM "the program"
 program_pid=
-((status == 0)) || fail "the program exited with $status"
 stop_sim
 echo "PASS: last sales on the tiles, an outage seen and logged once each way, all pumps stopped and resumed"

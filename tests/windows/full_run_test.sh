@@ -22,16 +22,8 @@ sim_pid=
 holder_pid=
 finish() {
   local status=$?
-  for pid in $program_pid $sim_pid $holder_pid; do
-    kill "$pid" 2>/dev/null || true
-  done
-  wait 2>/dev/null || true
-  if ((status == 0)); then
-    rm -rf "$work"
-  else
-    cp -r "$data_dir" "$work/corvane" 2>/dev/null || true
-    echo "seed $seed; the run's files are kept in $work" >&2
-  fi
+  ((status == 0)) || cp -r "$data_dir" "$work/corvane" 2>/dev/null || true
+  end_run "$status" "$work" "seed $seed; " "$program_pid" "$sim_pid" "$holder_pid"
 }
 trap finish EXIT
 
@@ -81,21 +73,13 @@ kill -0 "$program_pid" 2>/dev/null || fail "the program ended by itself"
   fail "files still rewritten in place after the reader left"
 
 close_program veltrane.exe || fail "taskkill found no veltrane.exe"
-wait_for 60 eval '! kill -0 "$program_pid" 2>/dev/null' || fail "WM_CLOSE did not end the program"
-status=0
-wait "$program_pid" || status=$?
+expect_ended 60 "$program_pid" WM_CLOSE "the program"
 program_pid=
-((status == 0)) || fail "the program exited with $status"
-shutdown=$(log_lines "$log" | sed -n '/^=== APLICACIÓN CERRANDO ===$/,$p')
-grep -qxF "Monitoreo detenido" <<<"$shutdown" && [[ $(tail -n 1 <<<"$shutdown") == "Pool de clientes liberado" ]] ||
-  fail "unexpected shutdown lines: $shutdown"
+expect_shutdown_lines "$log" monitoring
 
 close_program forecourt-sim.exe || fail "taskkill found no forecourt-sim.exe"
-wait_for 60 eval '! kill -0 "$sim_pid" 2>/dev/null' || fail "WM_CLOSE did not end forecourt-sim.exe"
-status=0
-wait "$sim_pid" || status=$?
+expect_ended 60 "$sim_pid" WM_CLOSE forecourt-sim.exe
 sim_pid=
-((status == 0)) || fail "forecourt-sim.exe exited with $status"
 
 python3 "$windows_tests/../e2e/check_run.py" --record "$record" --data-dir "$data_dir" \
   --min-sales 3 --min-authorizations 3 || fail "the program's files disagree with the record"
